@@ -1,0 +1,46 @@
+# Helpers shared by every CMakeLists.txt of the project.
+
+# Adds every direct subfolder of DIR that has a CMakeLists.txt, in name order,
+# so a new library, simulator or test folder needs no edit elsewhere.
+function(norvik_add_subdirectories dir)
+    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
+         ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
+    list(SORT children)
+    foreach(child IN LISTS children)
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/${child}/CMakeLists.txt)
+            add_subdirectory(${dir}/${child})
+        endif()
+    endforeach()
+endfunction()
+
+# norvik_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [INCLUDE_DIRS ...])
+# A static, position-independent in-tree library that the shared library
+# libnorviklink.so links whole. Tests and simulators link the same target.
+function(norvik_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;INCLUDE_DIRS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    add_library(Norvik::${name} ALIAS ${name})
+    if(ARG_INCLUDE_DIRS)
+        target_include_directories(${name} PUBLIC ${ARG_INCLUDE_DIRS})
+    else()
+        target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    endif()
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+    set_property(GLOBAL APPEND PROPERTY NORVIK_LIBRARIES ${name})
+endfunction()
+
+# norvik_add_test(<name> SOURCES ... LIBS ... LABEL unit|integration|e2e [TIMEOUT s] [RUN_SERIAL])
+function(norvik_add_test name)
+    cmake_parse_arguments(ARG "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_FORCE_STDERR_LOGGING=1")
+    if(ARG_RUN_SERIAL)
+        set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    endif()
+endfunction()

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the desk runner need on a Debian 12 machine
+# (as root), then configures and builds. Sourced by demo.sh and test.sh.
+#   NORVIK_BUILD_DIR   build folder (default: build)
+#   NORVIK_SANITIZE    e.g. address,undefined or thread (default: none)
+#   NORVIK_BUILD_TYPE  CMake build type (default: RelWithDebInfo)
+set -euo pipefail
+
+NORVIK_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+NORVIK_BUILD_DIR=${NORVIK_BUILD_DIR:-$NORVIK_SOURCE_DIR/build}
+
+norvik_packages=(
+    build-essential cmake ninja-build pkg-config
+    qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev
+    libbenchmark-dev iproute2 util-linux dbus
+)
+
+norvik_install_packages() {
+    local missing=()
+    for p in "${norvik_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== installing: ${missing[*]}"
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "missing packages and not root: ${missing[*]}" >&2
+            exit 1
+        fi
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+norvik_build() {
+    local args=(-S "$NORVIK_SOURCE_DIR" -B "$NORVIK_BUILD_DIR" -G Ninja
+                -DCMAKE_BUILD_TYPE="${NORVIK_BUILD_TYPE:-RelWithDebInfo}")
+    args+=(-DNORVIK_SANITIZE="${NORVIK_SANITIZE:-}")
+    echo "== configuring $NORVIK_BUILD_DIR"
+    cmake "${args[@]}" >/dev/null
+    echo "== building"
+    cmake --build "$NORVIK_BUILD_DIR" -j "$(nproc)"
+}
