@@ -3,7 +3,7 @@
 # Adds every direct subfolder of DIR that has a CMakeLists.txt, in name order,
 # so a new library, simulator or test folder needs no edit elsewhere.
 function(norvik_add_subdirectories dir)
-    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
+    file(GLOB children CONFIGURE_DEPENDS LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
          ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
     list(SORT children)
     foreach(child IN LISTS children)
@@ -13,11 +13,13 @@ function(norvik_add_subdirectories dir)
     endforeach()
 endfunction()
 
-# norvik_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [INCLUDE_DIRS ...])
+# norvik_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [INCLUDE_DIRS ...]
+#                    [STANDALONE])
 # A static, position-independent in-tree library that the shared library
-# libnorviklink.so links whole. Tests and simulators link the same target.
+# libnorviklink.so links whole (unless STANDALONE, as for the stand-ins in
+# sim/). Tests and simulators link the same target.
 function(norvik_add_library name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;INCLUDE_DIRS" ${ARGN})
+    cmake_parse_arguments(ARG "STANDALONE" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;INCLUDE_DIRS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
     add_library(Norvik::${name} ALIAS ${name})
     if(ARG_INCLUDE_DIRS)
@@ -26,7 +28,9 @@ function(norvik_add_library name)
         target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
     endif()
     target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
-    set_property(GLOBAL APPEND PROPERTY NORVIK_LIBRARIES ${name})
+    if(NOT ARG_STANDALONE)
+        set_property(GLOBAL APPEND PROPERTY NORVIK_LIBRARIES ${name})
+    endif()
 endfunction()
 
 # norvik_add_test(<name> SOURCES ... LIBS ... LABEL unit|integration|e2e [TIMEOUT s] [RUN_SERIAL])

@@ -18,10 +18,17 @@ private slots:
         QTest::addColumn<QString>("sysroot");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no sysroot") << QString() << "/dev/ttymxc0" << "/dev/ttymxc0";
-        QTest::newRow("sysroot") << "/tmp/root" << "/dev/ttymxc0" << "/tmp/root/dev/ttymxc0";
-        QTest::newRow("trailing slash") << "/tmp/root//" << "/etc/ruid" << "/tmp/root/etc/ruid";
-        QTest::newRow("root itself") << "/" << "/etc/ruid" << "/etc/ruid";
+        QTest::newRow("no sysroot") << QString() << "/dev/ttymxc0"
+                                    << "/dev/ttymxc0";
+        QTest::newRow("sysroot") << "/tmp/root"
+                                 << "/dev/ttymxc0"
+                                 << "/tmp/root/dev/ttymxc0";
+        QTest::newRow("trailing slash") << "/tmp/root//"
+                                        << "/etc/ruid"
+                                        << "/tmp/root/etc/ruid";
+        QTest::newRow("root itself") << "/"
+                                     << "/etc/ruid"
+                                     << "/etc/ruid";
     }
     void systemPath()
     {
@@ -40,7 +47,8 @@ private slots:
         QCOMPARE(PlatformPaths::appDir(), QStringLiteral("/opt/remote"));
         QCOMPARE(PlatformPaths::appPath("/config/webservices.cfg"),
                  QStringLiteral("/opt/remote/config/webservices.cfg"));
-        QCOMPARE(PlatformPaths::appPath("Applications"), QStringLiteral("/opt/remote/Applications"));
+        QCOMPARE(PlatformPaths::appPath("Applications"),
+                 QStringLiteral("/opt/remote/Applications"));
     }
 };
 
