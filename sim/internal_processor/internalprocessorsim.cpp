@@ -112,6 +112,18 @@ QByteArray InternalProcessorSim::frame(quint8 messageClass, quint8 packetNumber,
     return FrameLayer().add(message);
 }
 
+bool InternalProcessorSim::parseFrame(const QByteArray& wire, Packet* packet)
+{
+    QByteArray message = FrameLayer().remove(wire);
+    if (message.size() < 6 || !CrcStd32::checkAndRemove(message))
+        return false;
+    packet->messageClass = quint8(message.at(0)) >> 6;
+    packet->packetNumber = quint8(message.at(0)) & 0x3F;
+    packet->serviceId = quint8(message.at(1));
+    packet->payload = message.mid(2);
+    return true;
+}
+
 quint8 InternalProcessorSim::sendPacket(quint8 serviceId, quint8 messageClass,
                                         const QByteArray& payload)
 {
@@ -193,17 +205,12 @@ void InternalProcessorSim::handleFrame(const QByteArray& raw)
 {
     ++m_framesIn;
     emit lineReceived(raw);
-    QByteArray message = FrameLayer().remove(raw);
-    if (message.size() < 6 || !CrcStd32::checkAndRemove(message)) {
+    Packet packet;
+    if (!parseFrame(raw, &packet)) {
         ++m_badFramesIn;
         emit frameRejected(raw);
         return;
     }
-    Packet packet;
-    packet.messageClass = quint8(message.at(0)) >> 6;
-    packet.packetNumber = quint8(message.at(0)) & 0x3F;
-    packet.serviceId = quint8(message.at(1));
-    packet.payload = message.mid(2);
     packet.receivedAtMs = nowMs();
     m_received.append(packet);
     emit packetReceived(packet);

@@ -52,6 +52,8 @@ public:
     // A complete frame: stx, stuffed header + payload + CRC, etx.
     static QByteArray frame(quint8 messageClass, quint8 packetNumber, quint8 serviceId,
                             const QByteArray& payload);
+    // Takes a frame apart; false when it is damaged or too short.
+    static bool parseFrame(const QByteArray& wire, Packet* packet);
 
     // --- behaviour ---
     void setRequestHandler(quint8 serviceId, RequestHandler handler);

@@ -10,6 +10,20 @@
 namespace {
 constexpr int headerSize = 2;
 constexpr int crcSize = 4;
+// Packet numbers have six bits: more open requests than that per service
+// cannot be told apart, and a peer that never stops asking must not grow the
+// table without bound.
+constexpr int maxOpenRequests = 64;
+
+void appendOpenRequest(QVector<unsigned char>& open, quint8 packetNumber, quint8 serviceId)
+{
+    if (open.size() >= maxOpenRequests) {
+        qWarning("TransportLayer: service %u has %d unanswered requests, dropping the oldest",
+                 unsigned(serviceId), int(open.size()));
+        open.removeFirst();
+    }
+    open.append(packetNumber);
+}
 } // namespace
 
 TransportLayer::TransportLayer(QObject* parent)
@@ -47,7 +61,7 @@ void TransportLayer::readDataFromService(QByteArray data, Link toLink, quint8 se
         packetNumber = packetNumberSentInternal & 0x3F;
         ++packetNumberSentInternal;
         if (messageClass == MSG_CLASS_SERVICE_ACK)
-            _sentServicePackets[serviceId].append(packetNumber);
+            appendOpenRequest(_sentServicePackets[serviceId], packetNumber, serviceId);
     }
     sendData(data, packetNumber, serviceId, messageClass);
 }
@@ -120,7 +134,7 @@ void TransportLayer::readDataFromInternal(QByteArray data)
         emit readyRead(payload, Internal, serviceId, messageClass);
         break;
     case MSG_CLASS_SERVICE_ACK:
-        _unackedServicePackets[serviceId].append(packetNumber);
+        appendOpenRequest(_unackedServicePackets[serviceId], packetNumber, serviceId);
         emit readyRead(payload, Internal, serviceId, messageClass);
         break;
     case MSG_CLASS_ACK: {

@@ -2,6 +2,7 @@
 
 #include "platformpaths.h"
 #include "serialportreadthreadworker.h"
+#include "tsan.h"
 
 #include <QThread>
 
@@ -20,9 +21,12 @@ SerialPort::SerialPort(QObject* parent)
     , stopBit(1)
     , endOfLineByte(0x83)
 {
+    // The stop pipe lets the destructor end the read loop and join the
+    // thread; the worker is then deleted here rather than by the thread.
     if (pipe2(stopPipe, O_CLOEXEC) == 0)
         readWorker->setStopHandle(stopPipe[0]);
-    QObject::connect(readThread, SIGNAL(finished()), readWorker, SLOT(deleteLater()));
+    else
+        QObject::connect(readThread, SIGNAL(finished()), readWorker, SLOT(deleteLater()));
     QObject::connect(this, SIGNAL(startReading(int)), readWorker, SLOT(readLoop(int)));
     QObject::connect(readWorker, SIGNAL(readyRead(QByteArray)), this,
                      SIGNAL(readyRead(QByteArray)));
@@ -39,6 +43,8 @@ SerialPort::~SerialPort()
         [[maybe_unused]] ssize_t n = write(stopPipe[1], &stop, 1);
         readThread->quit();
         readThread->wait();
+        NORVIK_TSAN_ACQUIRE(readWorker);
+        delete readWorker;
         delete readThread;
         close(stopPipe[0]);
         close(stopPipe[1]);
@@ -90,8 +96,10 @@ bool SerialPort::setEndOfLineByte(int value)
 
 void SerialPort::start()
 {
-    if (connect() && configure())
+    if (connect() && configure()) {
+        NORVIK_TSAN_RELEASE(readWorker);
         emit startReading(fileHandle);
+    }
 }
 
 void SerialPort::sendData(char* buffer, quint32 length)

@@ -1,5 +1,7 @@
 #include "serialportreadthreadworker.h"
 
+#include "tsan.h"
+
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
@@ -11,6 +13,13 @@ SerialPortReadThreadWorker::SerialPortReadThreadWorker(QObject* parent)
 
 void SerialPortReadThreadWorker::readLoop(int handle)
 {
+    runLoop(handle);
+    NORVIK_TSAN_RELEASE(this); // the owner closes the descriptor after joining us
+}
+
+void SerialPortReadThreadWorker::runLoop(int handle)
+{
+    NORVIK_TSAN_ACQUIRE(this); // the descriptor was opened on the owning thread
     serialPortHandle = handle;
     char buffer[512];
     pollfd fds[2] = { { serialPortHandle, POLLIN, 0 }, { stopHandle, POLLIN, 0 } };

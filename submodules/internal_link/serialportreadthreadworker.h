@@ -26,6 +26,8 @@ signals:
     void readyRead(QByteArray data);
 
 private:
+    void runLoop(int handle);
+
     int serialPortHandle = -1;
     int stopHandle = -1;
 };

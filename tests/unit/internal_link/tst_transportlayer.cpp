@@ -151,6 +151,18 @@ private slots:
         QCOMPARE(m_sent->at(1).at(0).toByteArray(), frame(3, 18, 2, "a2"));
     }
 
+    void openRequestsAreBounded()
+    {
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            "TransportLayer: service 2 has 64 unanswered requests, dropping the oldest");
+        for (int i = 0; i < 65; ++i)
+            m_layer->readDataFromInternal(frame(2, quint8(i & 0x3F), 2, "r"));
+        // The first request was dropped: answers pair with requests 1 .. 63, 0.
+        m_layer->readDataFromService(QByteArray("a"), Internal, 2, 3);
+        QCOMPARE(m_sent->last().at(0).toByteArray(), frame(3, 1, 2, "a"));
+    }
+
     void answersToOwnRequests()
     {
         for (int i = 0; i < 9; ++i)
