@@ -1,0 +1,60 @@
+#ifndef SYSTEMEVENTPEER_H
+#define SYSTEMEVENTPEER_H
+
+#include <QObject>
+
+class InternalProcessorSim;
+
+// The internal processor's side of the remote-control state (service 0):
+// answers the reset request and reports the outcome of forwarded requests
+// by a simple policy, or sends any event on command.
+class SystemEventPeer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Event bytes on the wire.
+    enum : quint8 {
+        RESET = 0,
+        SELECT = 1,
+        UNSELECT = 2,
+        ARM_REQUEST = 3,
+        DISARM_REQUEST = 4,
+        INACTIVITY = 5,
+        POWER_OFF = 6,
+        SELECT_OK = 10,
+        SELECT_FAIL = 11,
+        UNSELECT_DONE = 12,
+        ARM_OK = 13,
+        ARM_FAIL = 14,
+        DISARM_DONE = 15,
+        SHUTDOWN = 20
+    };
+
+    explicit SystemEventPeer(InternalProcessorSim* sim, QObject* parent = nullptr);
+
+    // Policy: how forwarded requests are answered.
+    void setAnswerReset(bool on) { m_answerReset = on; }
+    void setSelectSucceeds(bool on) { m_selectOk = on; }
+    void setArmSucceeds(bool on) { m_armOk = on; }
+    void setAutoReply(bool on) { m_autoReply = on; }
+
+    // Reports an event as the internal processor does (class 1, or 2 when it
+    // wants an answer).
+    void sendEvent(quint8 event, quint8 messageClass = 1);
+
+    int resetRequests() const { return m_resetRequests; }
+
+signals:
+    void requestReceived(quint8 event);
+
+private:
+    InternalProcessorSim* m_sim;
+    bool m_answerReset = true;
+    bool m_selectOk = true;
+    bool m_armOk = true;
+    bool m_autoReply = true;
+    int m_resetRequests = 0;
+};
+
+#endif
