@@ -139,58 +139,48 @@ bool ConfigFile::addChangeTag(QString rowKey, QString columnKey, QString value)
     return writeData();
 }
 
-bool ConfigFile::readHeaderLines(QByteArray& keys, QByteArray& labels) const
+bool ConfigFile::rewrite(const QByteArray& rows) const
 {
+    // The column-key and label lines are kept as the file has them.
+    QByteArray header;
+    {
+        QFile file(filePath);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return false;
+        for (int i = 0; i < 2; ++i) {
+            if (file.atEnd())
+                return false;
+            header += chopLineFeed(file.readLine()) + '\n';
+        }
+    }
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;
-    if (file.atEnd())
-        return false;
-    keys = chopLineFeed(file.readLine());
-    if (file.atEnd())
-        return false;
-    labels = chopLineFeed(file.readLine());
-    return true;
+    const QByteArray out = header + rows;
+    return file.write(out) == out.size();
 }
 
 bool ConfigFile::writeData()
 {
-    QByteArray keys;
-    QByteArray labels;
-    if (!readHeaderLines(keys, labels))
-        return false;
-
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QByteArray out = keys + '\n' + labels + '\n';
+    QByteArray rows;
     const QString lastColumn = columnKeys.isEmpty() ? QString() : columnKeys.last();
     for (const QString& rowKey : qAsConst(rowKeys)) {
         const auto row = values.constFind(rowKey);
         for (const QString& columnKey : qAsConst(columnKeys)) {
             if (row != values.constEnd())
-                out += row->value(columnKey).toUtf8();
+                rows += row->value(columnKey).toUtf8();
             if (columnKey != lastColumn)
-                out += ';';
+                rows += ';';
         }
-        out += '\n';
+        rows += '\n';
     }
-    const bool written = file.write(out) == out.size();
-    file.close();
-    return written;
+    return rewrite(rows);
 }
 
 bool ConfigFile::removeAllData()
 {
-    QByteArray keys;
-    QByteArray labels;
-    if (!readHeaderLines(keys, labels))
+    if (!rewrite(QByteArray()))
         return false;
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    file.write(keys + '\n' + labels + '\n');
-    file.close();
     loadFile(filePath);
     return true;
 }

@@ -37,8 +37,9 @@ public:
 private:
     bool loadFile(const QString& path);
     bool writeData();
-    // The first two lines of the file without terminators; false unless both exist.
-    bool readHeaderLines(QByteArray& keys, QByteArray& labels) const;
+    // Writes the file's first two lines back followed by rows; false unless
+    // the file has both lines and could be rewritten.
+    bool rewrite(const QByteArray& rows) const;
 
     QVector<QString> columnKeys;
     QMap<QString, QString> columns;
