@@ -5,6 +5,7 @@
 #include "sampleinstall.h"
 #include "user.h"
 #include "userdatabase.h"
+#include "warninglog.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -31,7 +32,13 @@ private slots:
         QVERIFY(sample.isValid());
         sample.useApp(QStringLiteral("crane"));
         AppDatabase db;
-        db.prePopulate();
+        {
+            WarningLog log;
+            db.prePopulate();
+            UserDatabase users(&db);
+            QVERIFY2(WarningLog::messages().isEmpty(),
+                     qPrintable(WarningLog::messages().join('\n')));
+        }
 
         QCOMPARE(executables(db), (QStringList { "crane_ui", "diagnostics_ui", "settings_ui" }));
         QCOMPARE(db.getApplicationsDirectory().absolutePath(), sample.applicationsDir());

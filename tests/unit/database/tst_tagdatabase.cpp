@@ -1,5 +1,6 @@
 #include "sampleinstall.h"
 #include "tagdatabase.h"
+#include "warninglog.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -8,32 +9,6 @@ namespace {
 const char* const kHeader = "norvik_link_tag;label;startByte;byteSize;startBit;bitSize;dataType\n"
                             "Tag;Label;Start Byte;Byte Size;Start Bit;Bit Size;Data Type\n";
 
-// Collects warnings while alive, passing them on to the previous handler too.
-struct WarningLog
-{
-    static QStringList& messages()
-    {
-        static QStringList list;
-        return list;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg)
-    {
-        if (type == QtWarningMsg || type == QtCriticalMsg)
-            messages().append(msg);
-        previous()(type, context, msg);
-    }
-    static QtMessageHandler& previous()
-    {
-        static QtMessageHandler h = nullptr;
-        return h;
-    }
-    WarningLog()
-    {
-        messages().clear();
-        previous() = qInstallMessageHandler(handler);
-    }
-    ~WarningLog() { qInstallMessageHandler(previous()); }
-};
 } // namespace
 
 class tst_TagDatabase : public QObject
