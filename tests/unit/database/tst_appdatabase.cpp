@@ -69,6 +69,14 @@ private slots:
         }
         QCOMPARE(crane->getConfig("BUID")->getLabel(), QStringLiteral("Base Unit ID"));
         QCOMPARE(crane->getConfig("BUID")->getField("norvik_config_key"), QStringLiteral("BUID"));
+        // The interface reaches the entries through the meta-object system.
+        AppConfig* viaMeta = nullptr;
+        QVERIFY(QMetaObject::invokeMethod(crane, "getConfig", Q_RETURN_ARG(AppConfig*, viaMeta),
+                                          Q_ARG(QString, "GSIP")));
+        QCOMPARE(viaMeta, crane->getConfig("GSIP"));
+        App* thisApp = nullptr;
+        QVERIFY(QMetaObject::invokeMethod(&db, "getThisApp", Q_RETURN_ARG(App*, thisApp)));
+        QCOMPARE(thisApp, crane);
         QTest::ignoreMessage(QtWarningMsg, "App error - no config for: XXXX");
         QCOMPARE(crane->getConfig("XXXX"), nullptr);
 

@@ -75,16 +75,6 @@ private slots:
         QCOMPARE(db.get(QStringLiteral("x")), nullptr);
         QTRY_VERIFY(item.isNull() && other.isNull());
     }
-
-    void fields()
-    {
-        Data d(QStringLiteral("n"));
-        QCOMPARE(d.getField(QStringLiteral("label")), QString());
-        d.insertField(QStringLiteral("label"), QStringLiteral("one"));
-        d.insertField(QStringLiteral("label"), QStringLiteral("two"));
-        QCOMPARE(d.getField(QStringLiteral("label")), QStringLiteral("two"));
-        QCOMPARE(d.getTag(), QStringLiteral("n"));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_Database)

@@ -1,11 +1,11 @@
 #ifndef NORVIK_APP_H
 #define NORVIK_APP_H
 
+#include "appconfig.h"
 #include "data.h"
+#include "database.h"
 
-class AppConfig;
 class ConfigFile;
-class Database;
 
 // An installed application: its directory, executable and the entries of its
 // configuration table "/config/app.csv" and key table "/config/keys.csv".

@@ -1,12 +1,11 @@
 #ifndef NORVIK_APPDATABASE_H
 #define NORVIK_APPDATABASE_H
 
+#include "app.h"
 #include "database.h"
 
 #include <QDir>
 #include <QList>
-
-class App;
 
 // The installed applications, found in the "Applications" directory that
 // holds the running application's directory, and which of them is running.

@@ -1,11 +1,11 @@
 #ifndef NORVIK_DATABASE_H
 #define NORVIK_DATABASE_H
 
+#include "data.h"
+
 #include <QObject>
 #include <QString>
 #include <QVector>
-
-class Data;
 
 // An ordered collection of named items, addressed by index or by name.
 // The collection does not own its items (their QObject parent does), but

@@ -1,12 +1,11 @@
 #ifndef NORVIK_USER_H
 #define NORVIK_USER_H
 
+#include "app.h"
+#include "appdatabase.h"
 #include "data.h"
 
 #include <QVector>
-
-class App;
-class AppDatabase;
 
 // A user with access to some applications and one password per application.
 class User : public Data

@@ -2,11 +2,9 @@
 #define NORVIK_USERDATABASE_H
 
 #include "database.h"
+#include "user.h"
 
 #include <QVector>
-
-class AppDatabase;
-class User;
 
 // The users of all installed applications, read from each application's
 // "/config/users.csv", and the user who is logged in. A user listed by
