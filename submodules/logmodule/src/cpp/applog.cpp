@@ -13,13 +13,15 @@ AppLog::AppLog(const QString& directory, const QString& fileName, quint16 maxLin
     , m_maxFiles(qMax<quint16>(maxFiles, 2))
     , m_maxLines(maxLines)
 {
-    const QStringList entries
-        = QDir(directory).entryList({ fileName + QStringLiteral("_*") }, QDir::Files);
+    const QStringList entries = QDir(directory).entryList({ fileName + QStringLiteral("_*") },
+                                                          QDir::Files | QDir::CaseSensitive);
     // Numbers of the listed files, written in decimal without leading zeros.
     const QString prefix = fileName + QLatin1Char('_');
     QSet<int> listed;
     int newest = -1;
     for (const QString& entry : entries) {
+        if (!entry.startsWith(prefix))
+            continue;
         const QString digits = entry.mid(prefix.size());
         bool ok = false;
         const int n = digits.toInt(&ok);
