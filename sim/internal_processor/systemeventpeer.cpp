@@ -19,20 +19,20 @@ SystemEventPeer::SystemEventPeer(InternalProcessorSim* sim, QObject* parent)
                 if (!m_autoReply)
                     return;
                 switch (event) {
-                case SELECT:
-                    sendEvent(m_selectOk ? SELECT_OK : SELECT_FAIL);
+                case Events::SELECT:
+                    sendEvent(m_selectOk ? Events::SELECT_OK : Events::SELECT_FAIL);
                     break;
-                case UNSELECT:
-                    sendEvent(UNSELECT_DONE);
+                case Events::UNSELECT:
+                    sendEvent(Events::UNSELECT_DONE);
                     break;
-                case ARM_REQUEST:
-                    sendEvent(m_armOk ? ARM_OK : ARM_FAIL);
+                case Events::ARM_REQUEST:
+                    sendEvent(m_armOk ? Events::ARM_OK : Events::ARM_FAIL);
                     break;
-                case DISARM_REQUEST:
-                    sendEvent(DISARM_DONE);
+                case Events::DISARM_REQUEST:
+                    sendEvent(Events::DISARM_DONE);
                     break;
-                case POWER_OFF:
-                    sendEvent(SHUTDOWN);
+                case Events::POWER_OFF:
+                    sendEvent(Events::SHUTDOWN);
                     break;
                 default:
                     break;

@@ -1,35 +1,22 @@
 #ifndef SYSTEMEVENTPEER_H
 #define SYSTEMEVENTPEER_H
 
+#include "systemeventservice.h"
+
 #include <QObject>
 
 class InternalProcessorSim;
 
 // The internal processor's side of the remote-control state (service 0):
 // answers the reset request and reports the outcome of forwarded requests
-// by a simple policy, or sends any event on command.
+// by a simple policy, or sends any event on command. The event bytes are
+// those of SystemEventService::Events.
 class SystemEventPeer : public QObject
 {
     Q_OBJECT
 
 public:
-    // Event bytes on the wire.
-    enum : quint8 {
-        RESET = 0,
-        SELECT = 1,
-        UNSELECT = 2,
-        ARM_REQUEST = 3,
-        DISARM_REQUEST = 4,
-        INACTIVITY = 5,
-        POWER_OFF = 6,
-        SELECT_OK = 10,
-        SELECT_FAIL = 11,
-        UNSELECT_DONE = 12,
-        ARM_OK = 13,
-        ARM_FAIL = 14,
-        DISARM_DONE = 15,
-        SHUTDOWN = 20
-    };
+    using Events = SystemEventService::Events;
 
     explicit SystemEventPeer(InternalProcessorSim* sim, QObject* parent = nullptr);
 
