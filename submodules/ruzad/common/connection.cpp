@@ -153,8 +153,9 @@ void Connection::clearBuffer(QByteArray& buffer)
 }
 
 // Every complete message in data is consumed, so between calls data holds less than one
-// message: at most 12 + 65535 bytes from a magic on (the size field is 16 bits), or up to
-// three bytes that may begin a magic. Bytes before the first magic are never kept.
+// message: under 12 + 65535 bytes from a magic on (the size field is 16 bits), fewer than 12
+// bytes after the last message, or up to three bytes that may begin a magic. Bytes before
+// the first magic are never kept.
 void Connection::parse(QByteArray& data, MessageOrigin origin)
 {
     for (const ParseCursor& cursor : qAsConst(_cursors)) {
@@ -190,8 +191,13 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
 
         // Removed before dispatch, so that slots reached from a signal see the rest only.
         consumed = end;
-        if (_last_timestamp > header._timestamp && !passesStaleFilter(origin, header._id))
-            break;
+        if (_last_timestamp > header._timestamp && !passesStaleFilter(origin, header._id)) {
+            // Dropped, and the rest of the read goes on: stopping here would leave it waiting
+            // for the next read, and a peer sending stale data would grow the buffer forever.
+            if (data.size() - end < HEADER_SIZE)
+                break;
+            continue;
+        }
         _last_timestamp = header._timestamp;
 
         const QByteArray payload = data.mid(start + HEADER_SIZE, header._size);
@@ -229,8 +235,11 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
             break;
         }
         if (result != E_OK) {
+            // Nothing after a refused handshake in this read is acted upon; dropping it rather
+            // than keeping it also keeps the buffer bounded against a peer that repeats it.
             _tcp_timer->stop();
             tcpAccepted = false;
+            _cursors[self].consumed = data.size();
             break;
         }
         if (origin == ORIGIN_TCP)

@@ -113,9 +113,9 @@ private slots:
         QTest::newRow("equal timestamps pass")
             << Chunks { frame(3, "\x01", 5) + frame(3, "\x02", 5) }
             << QByteArrayList { "C:01", "C:02" } << 2 << 0 << QString();
-        QTest::newRow("stale message dropped and parsing ends")
+        QTest::newRow("stale message dropped, the rest parsed")
             << Chunks { frame(3, "\x01", 9) + frame(4, "\x02", 8) + frame(3, "\x03", 10) }
-            << QByteArrayList { "C:01" } << 1 << 13 << QString();
+            << QByteArrayList { "C:01", "C:03" } << 2 << 0 << QString();
         QTest::newRow("fewer than 12 bytes left wait")
             << Chunks { cmd + "garbage" } << cmdThenPeriodic.mid(0, 1) << 1 << 7 << QString();
     }
@@ -232,7 +232,7 @@ private slots:
         if (code == E_OK) {
             QCOMPARE(rec.log, QByteArrayList({ "I:ORIGIN_FALLBACK", "C:01" }));
         } else {
-            // The rest of the read is left alone after a refused handshake.
+            // Nothing after a refused handshake in the same read is acted upon.
             QCOMPARE(rec.log, QByteArrayList { "X:" + enumName(ErrorCode(code)) + ":" });
         }
 
