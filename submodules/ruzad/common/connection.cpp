@@ -48,6 +48,14 @@ Connection::Connection(quint32 baseId, quint32 remoteId, const QByteArray& check
     connect(this, &QIODevice::readyRead, this, &Connection::handleReadyRead);
 }
 
+Connection::~Connection()
+{
+    // The socket base closes itself on destruction and signals its state while this class
+    // is already gone; its own slots must not see that.
+    QObject::disconnect(this, nullptr, this, nullptr);
+    abort();
+}
+
 void Connection::applySocketOptions()
 {
     setSocketOption(QAbstractSocket::LowDelayOption, 1);

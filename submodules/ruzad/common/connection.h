@@ -23,6 +23,7 @@ public:
 
     Connection(quint32 baseId, quint32 remoteId, const QByteArray& checksum,
                QObject* parent = nullptr);
+    ~Connection() override;
 
     quint32 baseId() const { return _baseId; }
     void setBaseId(quint32 baseId) { _baseId = static_cast<quint16>(baseId); }
