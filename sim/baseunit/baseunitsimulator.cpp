@@ -238,7 +238,8 @@ void BaseUnitSimulator::handleReadyRead()
 void BaseUnitSimulator::handleMessage(const Received& msg)
 {
     emit messageReceived(msg.id, msg.payload);
-    if (msg.id == INIT)
+    // A silent base unit takes no part in a handshake either.
+    if (msg.id == INIT && !_silent)
         answerInit(msg.payload);
 }
 
@@ -263,14 +264,13 @@ void BaseUnitSimulator::answerInit(const QByteArray& payload)
     qToLittleEndian<quint16>(code, ack.data());
     ack.append(text.toUtf8().left(kInitAckSize - 2));
     ack = ack.leftJustified(kInitAckSize, '\0');
-    if (!_silent)
-        sendMessage(INITACK, ack);
+    sendMessage(INITACK, ack);
     emit handshakeAnswered(code);
 
     if (code == OK) {
         _initialized = true;
         startTraffic();
-        if (_statusOnInit && !_silent)
+        if (_statusOnInit)
             sendBuStatus(_statusIdentity, _statusState);
     }
 }

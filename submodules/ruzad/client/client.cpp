@@ -50,6 +50,7 @@ Client::~Client()
 void Client::connect(const QHostAddress& addr, quint16 port)
 {
     qInfo() << "Connecting R-Uzad...";
+    _reconnect_timer->stop(); // an explicit connect supersedes a pending retry
     _conn->abort();
     _addr = addr;
     _port = port;

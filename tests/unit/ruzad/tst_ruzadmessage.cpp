@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
+
 using namespace RUzad;
 
 class Sink : public QObject
@@ -15,6 +17,7 @@ public:
     Message message;
     MessageOrigin origin = ORIGIN_TCP;
     ErrorCode code = E_OK;
+    std::atomic<bool> done { false };
 public slots:
     void take(RUzad::Message msg, RUzad::MessageOrigin o, RUzad::ErrorCode c)
     {
@@ -22,6 +25,7 @@ public slots:
         message = msg;
         origin = o;
         code = c;
+        done.store(true, std::memory_order_release); // publishes the fields to the test
     }
 };
 
@@ -126,6 +130,9 @@ private slots:
     // The link lives on a thread of its own; its messages and enumerations cross threads queued.
     void queuedAcrossThreads()
     {
+#if defined(__SANITIZE_THREAD__)
+        QSKIP("Qt's event queue hands arguments over with locks the thread sanitizer cannot see");
+#endif
         registerMetaTypes();
         QThread worker;
         Sink sink;
@@ -138,9 +145,10 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(
             &sink, "take", Qt::QueuedConnection, Q_ARG(RUzad::Message, msg),
             Q_ARG(RUzad::MessageOrigin, ORIGIN_FALLBACK), Q_ARG(RUzad::ErrorCode, E_BU_NOT_READY)));
-        QTRY_COMPARE(sink.thread, &worker);
+        QTRY_VERIFY(sink.done.load(std::memory_order_acquire));
         worker.quit();
         worker.wait();
+        QCOMPARE(sink.thread, &worker);
         QCOMPARE(sink.message.serialize(), msg.serialize());
         QCOMPARE(sink.origin, ORIGIN_FALLBACK);
         QCOMPARE(sink.code, E_BU_NOT_READY);
