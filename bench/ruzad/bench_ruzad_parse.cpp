@@ -37,35 +37,21 @@ const Stream& recordedStream()
 
 const QByteArray kChecksum(16, '\0');
 
-// Messages handed on by the connection, to check that nothing was lost on the way.
-int countDelivered(RUzad::Connection& conn, int* counter)
-{
-    QObject::connect(&conn, &RUzad::Connection::readyReadPeriodicData,
-                     [counter](const QByteArray&) { ++*counter; });
-    QObject::connect(&conn, &RUzad::Connection::readyReadCmd,
-                     [counter](const QByteArray&) { ++*counter; });
-    return 0;
-}
-
-// The socket path: reads of chunkSize bytes appended to the TCP buffer and parsed.
-void BM_ParseTcp(benchmark::State& state)
+// Runs feed over the whole stream with a fresh connection per iteration, and checks that
+// every periodic frame and command was handed on.
+template<typename Feed> void measure(benchmark::State& state, Feed feed)
 {
     const Stream& stream = recordedStream();
-    const int chunk = int(state.range(0));
     const int expected = stream.messages / 6 * 4;
     for (auto _ : state) {
         state.PauseTiming();
         RUzad::Connection conn(0x42, 0x1234, kChecksum);
         int delivered = 0;
-        countDelivered(conn, &delivered);
-        QByteArray buffer;
+        const auto count = [&delivered](const QByteArray&) { ++delivered; };
+        QObject::connect(&conn, &RUzad::Connection::readyReadPeriodicData, count);
+        QObject::connect(&conn, &RUzad::Connection::readyReadCmd, count);
         state.ResumeTiming();
-        for (int pos = 0; pos < stream.bytes.size(); pos += chunk) {
-            buffer.append(stream.bytes.constData() + pos, qMin(chunk, stream.bytes.size() - pos));
-            QMetaObject::invokeMethod(&conn, "parse", Qt::DirectConnection,
-                                      Q_ARG(QByteArray&, buffer),
-                                      Q_ARG(RUzad::MessageOrigin, RUzad::ORIGIN_TCP));
-        }
+        feed(conn);
         state.PauseTiming();
         if (delivered != expected)
             state.SkipWithError("messages lost");
@@ -73,33 +59,36 @@ void BM_ParseTcp(benchmark::State& state)
     }
     state.SetBytesProcessed(state.iterations() * stream.bytes.size());
     state.SetItemsProcessed(state.iterations() * stream.messages);
+}
+
+// The socket path: reads of chunkSize bytes appended to the TCP buffer and parsed.
+void BM_ParseTcp(benchmark::State& state)
+{
+    const QByteArray& bytes = recordedStream().bytes;
+    const int chunk = int(state.range(0));
+    measure(state, [&](RUzad::Connection& conn) {
+        QByteArray buffer;
+        for (int pos = 0; pos < bytes.size(); pos += chunk) {
+            buffer.append(bytes.constData() + pos, qMin(chunk, bytes.size() - pos));
+            QMetaObject::invokeMethod(&conn, "parse", Qt::DirectConnection,
+                                      Q_ARG(QByteArray&, buffer),
+                                      Q_ARG(RUzad::MessageOrigin, RUzad::ORIGIN_TCP));
+        }
+    });
 }
 BENCHMARK(BM_ParseTcp)->Arg(1460)->Arg(16384)->Arg(65536)->Unit(benchmark::kMillisecond);
 
 // The tunnel path: blocks of at most 252 bytes as the internal link carries them.
 void BM_ParseFallback(benchmark::State& state)
 {
-    const Stream& stream = recordedStream();
-    const int chunk = int(state.range(0));
+    const QByteArray& bytes = recordedStream().bytes;
     std::vector<QByteArray> blocks;
-    for (int pos = 0; pos < stream.bytes.size(); pos += chunk)
-        blocks.push_back(stream.bytes.mid(pos, chunk));
-    const int expected = stream.messages / 6 * 4;
-    for (auto _ : state) {
-        state.PauseTiming();
-        RUzad::Connection conn(0x42, 0x1234, kChecksum);
-        int delivered = 0;
-        countDelivered(conn, &delivered);
-        state.ResumeTiming();
+    for (int pos = 0; pos < bytes.size(); pos += int(state.range(0)))
+        blocks.push_back(bytes.mid(pos, int(state.range(0))));
+    measure(state, [&](RUzad::Connection& conn) {
         for (const QByteArray& block : blocks)
             conn.handleFallback(block);
-        state.PauseTiming();
-        if (delivered != expected)
-            state.SkipWithError("messages lost");
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(state.iterations() * stream.bytes.size());
-    state.SetItemsProcessed(state.iterations() * stream.messages);
+    });
 }
 BENCHMARK(BM_ParseFallback)->Arg(252)->Unit(benchmark::kMillisecond);
 } // namespace

@@ -84,22 +84,13 @@ QString BaseUnitSimulator::initAckText(quint16 code)
     }
 }
 
-void BaseUnitSimulator::setHeartbeatInterval(int ms)
+void BaseUnitSimulator::setTrafficInterval(QTimer* timer, int ms)
 {
-    _heartbeatTimer->setInterval(ms);
+    timer->setInterval(ms);
     if (ms <= 0)
-        _heartbeatTimer->stop();
-    else if (_initialized && !_heartbeatTimer->isActive())
-        _heartbeatTimer->start();
-}
-
-void BaseUnitSimulator::setPeriodicInterval(int ms)
-{
-    _periodicTimer->setInterval(ms);
-    if (ms <= 0)
-        _periodicTimer->stop();
-    else if (_initialized && !_periodicTimer->isActive())
-        _periodicTimer->start();
+        timer->stop();
+    else if (_initialized && !timer->isActive())
+        timer->start();
 }
 
 void BaseUnitSimulator::setStatusOnInit(quint16 identity, quint8 state)

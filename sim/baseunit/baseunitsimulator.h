@@ -72,8 +72,8 @@ public:
     static QString initAckText(quint16 code);
 
     // Traffic after a successful handshake. An interval of 0 sends nothing.
-    void setHeartbeatInterval(int ms);
-    void setPeriodicInterval(int ms);
+    void setHeartbeatInterval(int ms) { setTrafficInterval(_heartbeatTimer, ms); }
+    void setPeriodicInterval(int ms) { setTrafficInterval(_periodicTimer, ms); }
     // Frame content; by default 64 bytes counting up with every frame.
     void setPeriodicData(const QByteArray& frame) { _periodicFrame = frame; }
     void setPeriodicSize(int size) { _periodicSize = size; }
@@ -121,6 +121,7 @@ signals:
     void handshakeAnswered(quint16 code);
 
 private:
+    void setTrafficInterval(QTimer* timer, int ms);
     void handleNewConnection();
     void handleReadyRead();
     void handleMessage(const Received& msg);
