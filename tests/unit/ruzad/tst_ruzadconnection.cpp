@@ -347,6 +347,7 @@ private slots:
         QTcpSocket* peer = server.nextPendingConnection();
         QTRY_COMPARE(conn.state(), QAbstractSocket::ConnectedState);
         QCOMPARE(conn.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+        QCOMPARE(conn.socketOption(QAbstractSocket::TypeOfServiceOption).toInt(), 32);
 
         const QByteArray now = BaseUnitSimulator::encode(3, "\x01", BaseUnitSimulator::wallClock());
         const QByteArray periodic
