@@ -21,19 +21,19 @@ QByteArray FallbackPeer::ruzadMessage(quint8 id, int payloadSize, quint32 timest
     return message;
 }
 
-void FallbackPeer::confirm(quint8 messageClass)
+quint8 FallbackPeer::confirm(quint8 messageClass)
 {
-    sim()->sendPacket(tunnelId, messageClass, QByteArray());
+    return sim()->sendPacket(tunnelId, messageClass, QByteArray());
 }
 
-void FallbackPeer::sendTunnelData(const QByteArray& data, quint8 messageClass)
+quint8 FallbackPeer::sendTunnelData(const QByteArray& data, quint8 messageClass)
 {
-    sim()->sendPacket(tunnelId, messageClass, data);
+    return sim()->sendPacket(tunnelId, messageClass, data);
 }
 
-void FallbackPeer::sendServiceForward(const QByteArray& data, quint8 messageClass)
+quint8 FallbackPeer::sendServiceForward(const QByteArray& data, quint8 messageClass)
 {
-    sim()->sendPacket(serviceForwardId, messageClass, data);
+    return sim()->sendPacket(serviceForwardId, messageClass, data);
 }
 
 QByteArray FallbackPeer::tunnelBytes() const

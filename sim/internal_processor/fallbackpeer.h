@@ -24,9 +24,10 @@ public:
 
     // Confirm every block by itself after `delayMs` (negative: never).
     void setAutoConfirm(int delayMs) { m_confirmDelayMs = delayMs; }
-    void confirm(quint8 messageClass = 1);
-    void sendTunnelData(const QByteArray& data, quint8 messageClass = 1);
-    void sendServiceForward(const QByteArray& data, quint8 messageClass = 1);
+    // Each returns the packet number used.
+    quint8 confirm(quint8 messageClass = 1);
+    quint8 sendTunnelData(const QByteArray& data, quint8 messageClass = 1);
+    quint8 sendServiceForward(const QByteArray& data, quint8 messageClass = 1);
 
     QList<QByteArray> blocks() const { return m_blocks; }
     // All blocks received so far, joined.
