@@ -1,6 +1,7 @@
 #include "notificationservice.h"
 
 #include "popuphandler.h"
+#include "tsan.h"
 
 #include <QThread>
 #include <QtQml/qqml.h>
@@ -43,7 +44,6 @@ NotificationService::NotificationService(QObject* parent)
     popupHandler->moveToThread(popupHandlerThread);
     popupHandlerThread->start(QThread::InheritPriority);
 
-    connect(popupHandlerThread, SIGNAL(finished()), popupHandler, SLOT(deleteLater()));
     connect(this, SIGNAL(startPopupHandler()), popupHandler, SLOT(handler()));
     // The handler's loop blocks its thread's event loop, so what must reach
     // it while it waits is called directly; both slots are thread-safe.
@@ -62,9 +62,13 @@ NotificationService::~NotificationService()
     popupHandler->stop();
     popupHandlerThread->quit();
     if (popupHandlerThread->wait(popupThreadStopMs)) {
-        // The handler went with the thread's finished signal.
+        // The thread has ended, so its handler is ours to delete here; the
+        // semaphores must outlive every wait on them.
+        NORVIK_TSAN_ACQUIRE(popupHandler);
+        delete popupHandler;
         delete popupHandlerThread;
     } else {
+        // Left alone: the handler and its semaphores must stay valid for it.
         qWarning("NotificationService: popup handler thread did not stop within %lu ms",
                  popupThreadStopMs);
     }

@@ -1,5 +1,7 @@
 #include "popuphandler.h"
 
+#include "tsan.h"
+
 #include <QSemaphore>
 
 PopupHandler::PopupHandler(QObject* parent)
@@ -68,4 +70,6 @@ void PopupHandler::handler()
         emit emitNotificationNew(msg);
         waitForAckSem->acquire();
     }
+    // The owner joins this thread (through Qt) before it deletes us.
+    NORVIK_TSAN_RELEASE(this);
 }
