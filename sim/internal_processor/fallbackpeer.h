@@ -15,6 +15,10 @@ class FallbackPeer : public ServicePeer
 public:
     static constexpr quint8 serviceForwardId = 4;
     static constexpr quint8 tunnelId = 5;
+    // R-Uzad message ids the tunnel tells apart.
+    static constexpr quint8 ruzadHeartbeat = 0;
+    static constexpr quint8 ruzadCmd = 3;
+    static constexpr quint8 ruzadPeriodicData = 4;
 
     explicit FallbackPeer(InternalProcessorSim* sim, QObject* parent = nullptr);
 

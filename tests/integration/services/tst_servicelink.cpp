@@ -18,9 +18,9 @@
 using Packet = InternalProcessorSim::Packet;
 
 namespace {
-constexpr quint8 idHeartbeat = 0;
-constexpr quint8 idCmd = 3;
-constexpr quint8 idPeriodicData = 4;
+constexpr quint8 idHeartbeat = FallbackPeer::ruzadHeartbeat;
+constexpr quint8 idCmd = FallbackPeer::ruzadCmd;
+constexpr quint8 idPeriodicData = FallbackPeer::ruzadPeriodicData;
 constexpr int sessionTimeoutMarginMs = 10000;
 } // namespace
 
