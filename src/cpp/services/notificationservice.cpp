@@ -175,7 +175,9 @@ void NotificationService::buzzer(int numOfBuzzes, bool longSignal)
     emit readyReadFromService(payload, Internal, serviceId, MSG_CLASS_TRANSP_ACK);
 }
 
-void NotificationService::emitPopupNotification(NOTIFICATION_MSG_T msg)
+void NotificationService::emitPopupNotification(const NOTIFICATION_MSG_T& msg)
 {
+    // Queued from the handler's thread; the copy in the event is now ours.
+    NORVIK_TSAN_ACQUIRE(popupHandler);
     emit popupNotificationNew(msg.message, msg.notificationId, msg.reference, msg.severity);
 }

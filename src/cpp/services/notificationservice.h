@@ -46,7 +46,7 @@ public slots:
     void acknowledge(int reference);
     void vibrate(int numOfVibrations, int whichMotor, bool longSignal);
     void buzzer(int numOfBuzzes, bool longSignal);
-    void emitPopupNotification(NOTIFICATION_MSG_T msg);
+    void emitPopupNotification(const NOTIFICATION_MSG_T& msg);
 
 private:
     bool parseNotifcationData(const QByteArray& data, NOTIFICATION_MSG_T* msg);

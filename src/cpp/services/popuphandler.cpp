@@ -68,6 +68,8 @@ void PopupHandler::handler()
             _showing = true;
         }
         emit emitNotificationNew(msg);
+        // The queued copy of msg is complete; the receiving slot takes it over.
+        NORVIK_TSAN_RELEASE(this);
         waitForAckSem->acquire();
     }
     // The owner joins this thread (through Qt) before it deletes us.

@@ -192,6 +192,19 @@ private slots:
         QCOMPARE(order, QStringList("to link 4/1 00ff10"));
     }
 
+    void foreignLinkIsFatal()
+    {
+        // Run in a child process of this program, which stops itself.
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NORVIK_FOREIGN_LINK_PROBE"), QStringLiteral("1"));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(child.readAllStandardError().contains("Unexpected fromLink: not Internal!"));
+    }
+
     void emptyServiceForwardDropped()
     {
         CFallbackService relay;
@@ -205,5 +218,15 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_FallbackServices)
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("NORVIK_FOREIGN_LINK_PROBE")) {
+        CFallbackService relay;
+        relay.readData("x", Graphical, 1); // does not return
+        return 0;
+    }
+    tst_FallbackServices test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fallbackservices.moc"

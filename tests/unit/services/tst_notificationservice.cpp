@@ -2,6 +2,8 @@
 // payloads, and the popup handler on its own thread.
 #include "notificationservice.h"
 
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QtTest>
 
 #include <thread>
@@ -257,6 +259,22 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(m_popups->count(), 3);
         QCOMPARE(m_popups->at(2).at(2).toInt(), 13);
+    }
+
+    void registrations()
+    {
+        // Queued connections find the types by these names.
+        for (const char* name :
+             { "NOTIFICATION_MSG_T", "NOTIFICATION_ID_T", "NotificationSeverity" })
+            QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
+
+        // The user interface creates the service by its module and type name.
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import NotificationService 1.0\nNotificationService {}\n", QUrl());
+        QScopedPointer<QObject> created(component.create());
+        QVERIFY2(created, qPrintable(component.errorString()));
+        QVERIFY(qobject_cast<NotificationService*>(created.data()));
     }
 
     void destroyedWhileAPopupWaits()
