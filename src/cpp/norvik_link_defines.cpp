@@ -1,0 +1,6 @@
+#include "norvik_link_defines.h"
+
+NorvikLinkDefines::NorvikLinkDefines(QObject* parent)
+    : QObject(parent)
+{
+}
