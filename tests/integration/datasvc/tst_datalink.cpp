@@ -4,22 +4,15 @@
 #include "app.h"
 #include "configurationpeer.h"
 #include "configurationservice.h"
+#include "datasvcfixture.h"
 #include "internalprocessorsim.h"
 #include "processdata.h"
 #include "processdatapeer.h"
-#include "sampleinstall.h"
-#include "tagdatabase.h"
 #include "transport_layer.h"
 #include "tsan.h"
 
 #include <QThread>
 #include <QtTest>
-
-namespace {
-const QList<QByteArray> walkOrder
-    = { "RCSR", "ECSR", "HWRV", "HWID", "RUID", "IRTY", "IJS1", "IJS2", "IJS3", "IJS4",
-        "IEF1", "IEF2", "IEF3", "IEF4", "IEF5", "IEF6", "IEF7", "IEF8", "IENC" };
-} // namespace
 
 // The two services and the transport, built on the service thread and fed by
 // service id, as the service layer does.
@@ -57,6 +50,7 @@ public:
         delete processData;
         delete configuration;
         delete transport;
+        NORVIK_TSAN_RELEASE(this); // the main thread deletes the host next
     }
 };
 
@@ -65,6 +59,7 @@ class tst_DataLink : public QObject
     Q_OBJECT
 
 private:
+    SampleTags* m_fixture = nullptr;
     SampleInstall* m_sample = nullptr;
     QTemporaryDir* m_sysroot = nullptr;
     InternalProcessorSim* m_sim = nullptr;
@@ -81,9 +76,10 @@ private:
 private slots:
     void init()
     {
-        m_sample = new SampleInstall;
-        QVERIFY(m_sample->isValid());
-        m_sample->useApp(QStringLiteral("crane"));
+        m_fixture = new SampleTags;
+        QVERIFY(m_fixture->isValid());
+        m_sample = &m_fixture->sample;
+        m_tags = &m_fixture->tags;
         m_sysroot = new QTemporaryDir;
         qputenv("NORVIK_SYSROOT", m_sysroot->path().toLocal8Bit());
         m_sim = new InternalProcessorSim;
@@ -94,8 +90,6 @@ private slots:
                                       + QStringLiteral("/remoteInternalInputTags.csv")));
         QCOMPARE(m_process->frameSize(), 24);
 
-        m_tags = new TagDatabase;
-        m_tags->prePopulate();
         m_app = new App(QStringLiteral("crane_ui"), m_sample->appDir(QStringLiteral("crane")));
 
         m_thread = new QThread;
@@ -111,20 +105,29 @@ private slots:
 
     void cleanup()
     {
-        ServiceHost* host = m_host;
-        QMetaObject::invokeMethod(
-            m_host, [host] { host->stop(); }, Qt::BlockingQueuedConnection);
-        m_thread->quit();
-        m_thread->wait();
+        if (ServiceHost* host = m_host) {
+            QMetaObject::invokeMethod(
+                host, [host] { host->stop(); }, Qt::BlockingQueuedConnection);
+            m_thread->quit();
+            m_thread->wait();
+            NORVIK_TSAN_ACQUIRE(host);
+        }
         delete m_host;
         delete m_thread;
+        m_host = nullptr;
+        m_thread = nullptr;
         delete m_app;
-        delete m_tags;
         delete m_process;
         delete m_config;
         delete m_sim;
         delete m_sysroot;
-        delete m_sample;
+        delete m_fixture;
+        m_app = nullptr;
+        m_process = nullptr;
+        m_config = nullptr;
+        m_sim = nullptr;
+        m_sysroot = nullptr;
+        m_fixture = nullptr;
     }
 
     void configurationWalk()
@@ -148,7 +151,7 @@ private slots:
         // Called from the main thread, as the facade does.
         m_host->configuration->requestConfigurationParameters();
         QTRY_COMPARE_WITH_TIMEOUT(value("encoder_id"), QVariant(3001u), 10000);
-        QCOMPARE(m_config->requests(), walkOrder);
+        QCOMPARE(m_config->requests(), configurationWalkOrder());
         QCOMPARE(value("rc_sw_rev"), QVariant("1.4"));
         QCOMPARE(value("ec_sw_rev"), QVariant("1.4.7"));
         QCOMPARE(value("hw_rev"), QVariant("2.3"));
@@ -168,7 +171,7 @@ private slots:
         m_host->configuration->requestConfigurationParameters();
         QTRY_COMPARE_WITH_TIMEOUT(value("encoder_id"), QVariant(3002u), 10000);
         QCOMPARE(value("rc_sw_rev"), QVariant("2.5"));
-        QCOMPARE(m_config->requests(), walkOrder);
+        QCOMPARE(m_config->requests(), configurationWalkOrder());
 
         // Restarted while the fifth request is outstanding: the restart is
         // queued before that answer can arrive, so it begins at the first entry.
@@ -182,8 +185,8 @@ private slots:
         });
         m_host->configuration->requestConfigurationParameters();
         QTRY_COMPARE_WITH_TIMEOUT(m_config->requests().size(), 24, 10000);
-        QCOMPARE(m_config->requests().mid(0, 5), walkOrder.mid(0, 5));
-        QCOMPARE(m_config->requests().mid(5), walkOrder);
+        QCOMPARE(m_config->requests().mid(0, 5), configurationWalkOrder().mid(0, 5));
+        QCOMPARE(m_config->requests().mid(5), configurationWalkOrder());
         QTest::qWait(300);
         QCOMPARE(m_config->requests().size(), 24);
     }
@@ -209,7 +212,7 @@ private slots:
         QCOMPARE(m_config->answers(), expected);
         // The walk's own requests and answers were not mixed up with these.
         QTRY_COMPARE_WITH_TIMEOUT(m_config->requests().size(), 19, 10000);
-        QCOMPARE(m_config->requests(), walkOrder);
+        QCOMPARE(m_config->requests(), configurationWalkOrder());
     }
 
     void processDataIntoTags()

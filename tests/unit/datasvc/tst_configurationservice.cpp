@@ -3,23 +3,16 @@
 // requests from the application's tables.
 #include "app.h"
 #include "configurationservice.h"
-#include "sampleinstall.h"
-#include "tagdatabase.h"
+#include "datasvcfixture.h"
 
 #include <QtTest>
-
-namespace {
-// The parameters in the order the internal processor is asked for them.
-const QStringList walkOrder
-    = { "RCSR", "ECSR", "HWRV", "HWID", "RUID", "IRTY", "IJS1", "IJS2", "IJS3", "IJS4",
-        "IEF1", "IEF2", "IEF3", "IEF4", "IEF5", "IEF6", "IEF7", "IEF8", "IENC" };
-} // namespace
 
 class tst_ConfigurationService : public QObject
 {
     Q_OBJECT
 
 private:
+    SampleTags* m_fixture = nullptr;
     SampleInstall* m_sample = nullptr;
     TagDatabase* m_tags = nullptr;
 
@@ -44,18 +37,13 @@ private:
 private slots:
     void init()
     {
-        m_sample = new SampleInstall;
-        QVERIFY(m_sample->isValid());
-        m_sample->useApp(QStringLiteral("crane"));
-        m_tags = new TagDatabase;
-        m_tags->prePopulate();
+        m_fixture = new SampleTags;
+        QVERIFY(m_fixture->isValid());
+        m_sample = &m_fixture->sample;
+        m_tags = &m_fixture->tags;
     }
 
-    void cleanup()
-    {
-        delete m_tags;
-        delete m_sample;
-    }
+    void cleanup() { delete m_fixture; }
 
     void walkStoresEachValue_data()
     {
@@ -100,9 +88,9 @@ private slots:
         QSignalSpy updated(m_tags->get(tagName), &Tag::valueUpdated);
         service.requestConfigurationParameters();
         // Every other parameter has no value; the one under test gets `answer`.
-        for (int i = 0; i < walkOrder.size(); ++i) {
+        for (int i = 0; i < configurationWalkOrder().size(); ++i) {
             QCOMPARE(sent(spy, 2).size(), i + 1);
-            if (walkOrder.at(i) == key) {
+            if (configurationWalkOrder().at(i) == key.toLatin1()) {
                 if (answer.size() < 4)
                     QTest::ignoreMessage(
                         QtWarningMsg,
@@ -138,7 +126,7 @@ private slots:
         service.requestConfigurationParameters();
         for (int i = 0; i < 19; ++i) {
             QCOMPARE(spy.count(), i + 1);
-            QCOMPARE(spy.last().at(0).toByteArray(), walkOrder.at(i).toLatin1());
+            QCOMPARE(spy.last().at(0).toByteArray(), configurationWalkOrder().at(i));
             QCOMPARE(spy.last().at(3).toUInt(), 2u);
             service.readData(QByteArray::fromHex("01000000"), Internal, 3);
         }

@@ -1,0 +1,39 @@
+#ifndef NORVIK_TESTS_DATASVCFIXTURE_H
+#define NORVIK_TESTS_DATASVCFIXTURE_H
+
+// What the configuration and process-data tests share: the sample
+// installation with "crane" running and its tags loaded, and the order in
+// which the configuration parameters are asked for.
+
+#include "sampleinstall.h"
+#include "tagdatabase.h"
+
+#include <QByteArray>
+#include <QList>
+
+inline const QList<QByteArray>& configurationWalkOrder()
+{
+    static const QList<QByteArray> order
+        = { "RCSR", "ECSR", "HWRV", "HWID", "RUID", "IRTY", "IJS1", "IJS2", "IJS3", "IJS4",
+            "IEF1", "IEF2", "IEF3", "IEF4", "IEF5", "IEF6", "IEF7", "IEF8", "IENC" };
+    return order;
+}
+
+class SampleTags
+{
+public:
+    SampleTags()
+    {
+        if (!sample.isValid())
+            return;
+        sample.useApp(QStringLiteral("crane"));
+        tags.prePopulate();
+    }
+
+    bool isValid() const { return sample.isValid() && tags.get(QStringLiteral("ru_identity")); }
+
+    SampleInstall sample;
+    TagDatabase tags;
+};
+
+#endif
