@@ -10,6 +10,10 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
+#include <QtTest>
+
+#include <memory>
 
 inline const QList<QByteArray>& configurationWalkOrder()
 {
@@ -34,6 +38,30 @@ public:
 
     SampleInstall sample;
     TagDatabase tags;
+};
+
+// Base of a test that wants fresh sample tags for every test function.
+class SampleTagsTest : public QObject
+{
+    Q_OBJECT
+
+protected:
+    SampleInstall* m_sample = nullptr;
+    TagDatabase* m_tags = nullptr;
+
+private slots:
+    void init()
+    {
+        m_fixture.reset(new SampleTags);
+        QVERIFY(m_fixture->isValid());
+        m_sample = &m_fixture->sample;
+        m_tags = &m_fixture->tags;
+    }
+
+    void cleanup() { m_fixture.reset(); }
+
+private:
+    std::unique_ptr<SampleTags> m_fixture;
 };
 
 #endif

@@ -60,6 +60,8 @@ public slots:
     // Starts the walk at the first parameter (again, if one is in progress).
     void requestConfigurationParameters();
     // Takes the application's configuration and key tables for the answers.
+    // From another thread the tables are read later, on the service's thread:
+    // the application must stay (applications live as long as their database).
     void setConfigurationParameters(App* app);
 
 private:

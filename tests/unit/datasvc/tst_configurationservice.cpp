@@ -7,15 +7,11 @@
 
 #include <QtTest>
 
-class tst_ConfigurationService : public QObject
+class tst_ConfigurationService : public SampleTagsTest
 {
     Q_OBJECT
 
 private:
-    SampleTags* m_fixture = nullptr;
-    SampleInstall* m_sample = nullptr;
-    TagDatabase* m_tags = nullptr;
-
     // The payloads of the service's emissions of one class.
     static QList<QByteArray> sent(const QSignalSpy& spy, quint8 messageClass)
     {
@@ -35,16 +31,6 @@ private:
     App* app(const QString& name) { return new App(name + "_ui", m_sample->appDir(name), this); }
 
 private slots:
-    void init()
-    {
-        m_fixture = new SampleTags;
-        QVERIFY(m_fixture->isValid());
-        m_sample = &m_fixture->sample;
-        m_tags = &m_fixture->tags;
-    }
-
-    void cleanup() { delete m_fixture; }
-
     void walkStoresEachValue_data()
     {
         QTest::addColumn<QString>("key");

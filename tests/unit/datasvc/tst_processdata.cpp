@@ -7,15 +7,11 @@
 
 #include <QtTest>
 
-class tst_ProcessData : public QObject
+class tst_ProcessData : public SampleTagsTest
 {
     Q_OBJECT
 
 private:
-    SampleTags* m_fixture = nullptr;
-    SampleInstall* m_sample = nullptr;
-    TagDatabase* m_tags = nullptr;
-
     void set(const char* name, const QVariant& value)
     {
         Tag* tag = m_tags->get(QLatin1String(name));
@@ -24,16 +20,6 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_fixture = new SampleTags;
-        QVERIFY(m_fixture->isValid());
-        m_sample = &m_fixture->sample;
-        m_tags = &m_fixture->tags;
-    }
-
-    void cleanup() { delete m_fixture; }
-
     void elementEncoding_data()
     {
         QTest::addColumn<int>("type");
