@@ -1,0 +1,45 @@
+#include "service_layer.h"
+
+#include "cfallbackservice.h"
+#include "configurationservice.h"
+#include "gfallbackservice.h"
+#include "notificationservice.h"
+#include "processdata.h"
+#include "systemeventservice.h"
+#include "transport_layer.h"
+
+ServiceLayer::ServiceLayer(TagDatabase* tags, QObject* parent)
+    : QObject(parent)
+    , _tags(tags)
+{
+}
+
+void ServiceLayer::run()
+{
+    _transport = new TransportLayer(this);
+
+    _services.insert(SERV_ID_SYSTEM_EVENT, new SystemEventService(this));
+    _services.insert(SERV_ID_PROCESS_DATA, new ProcessData(_tags, this));
+    _services.insert(SERV_ID_CONFIGURATION, new ConfigurationService(_tags, this));
+    _services.insert(SERV_ID_NOTIFICATION, new NotificationService(this));
+    _services.insert(SERV_ID_CFALLBACK, new CFallbackService(this));
+    _services.insert(SERV_ID_GFALLBACK, new GFallbackService(this));
+
+    connect(_transport, &TransportLayer::readyRead, this, &ServiceLayer::readDataFromTransport);
+    connect(_transport, &TransportLayer::internalLinkFailed,
+            static_cast<SystemEventService*>(_services.value(SERV_ID_SYSTEM_EVENT)),
+            &SystemEventService::internalLinkFailed);
+    for (ServiceBase* service : qAsConst(_services))
+        connect(service, &ServiceBase::readyReadFromService, _transport,
+                &TransportLayer::readDataFromService);
+}
+
+void ServiceLayer::readDataFromTransport(QByteArray data, Link link, quint8 serviceId,
+                                         quint8 messageClass)
+{
+    if (serviceId > SERV_ID_GFALLBACK || link != Internal)
+        return;
+    ServiceBase* service = _services.value(serviceId);
+    if (service)
+        service->readData(data, Internal, messageClass);
+}

@@ -1,0 +1,67 @@
+#ifndef NORVIK_TESTS_DATASVCFIXTURE_H
+#define NORVIK_TESTS_DATASVCFIXTURE_H
+
+// What the configuration and process-data tests share: the sample
+// installation with "crane" running and its tags loaded, and the order in
+// which the configuration parameters are asked for.
+
+#include "sampleinstall.h"
+#include "tagdatabase.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QtTest>
+
+#include <memory>
+
+inline const QList<QByteArray>& configurationWalkOrder()
+{
+    static const QList<QByteArray> order
+        = { "RCSR", "ECSR", "HWRV", "HWID", "RUID", "IRTY", "IJS1", "IJS2", "IJS3", "IJS4",
+            "IEF1", "IEF2", "IEF3", "IEF4", "IEF5", "IEF6", "IEF7", "IEF8", "IENC" };
+    return order;
+}
+
+class SampleTags
+{
+public:
+    SampleTags()
+    {
+        if (!sample.isValid())
+            return;
+        sample.useApp(QStringLiteral("crane"));
+        tags.prePopulate();
+    }
+
+    bool isValid() const { return sample.isValid() && tags.get(QStringLiteral("ru_identity")); }
+
+    SampleInstall sample;
+    TagDatabase tags;
+};
+
+// Base of a test that wants fresh sample tags for every test function.
+class SampleTagsTest : public QObject
+{
+    Q_OBJECT
+
+protected:
+    SampleInstall* m_sample = nullptr;
+    TagDatabase* m_tags = nullptr;
+
+private slots:
+    void init()
+    {
+        m_fixture.reset(new SampleTags);
+        QVERIFY(m_fixture->isValid());
+        m_sample = &m_fixture->sample;
+        m_tags = &m_fixture->tags;
+    }
+
+    void cleanup() { m_fixture.reset(); }
+
+private:
+    std::unique_ptr<SampleTags> m_fixture;
+};
+
+#endif
