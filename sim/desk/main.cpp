@@ -1,70 +1,50 @@
-// The remote on the desk: the internal processor stand-in on a
-// pseudo-terminal in a temporary sysroot, the library's link stack on its own
-// service thread, and a short scripted exchange printed as it happens.
+// The remote on the desk: the sample installation, the internal processor
+// stand-in on a pseudo-terminal in a temporary sysroot, and the library's
+// internal link stack with its six services on a service thread of its own.
+// A short script runs the reset handshake, the configuration walk, select,
+// arm, process data, a notification and a popup, a machine stop with its
+// release, and a stretch in which the internal processor stops answering.
+#include "configurationpeer.h"
+#include "configurationservice.h"
 #include "internalprocessorsim.h"
-#include "transport_layer.h"
+#include "norvik_link_defines.h"
+#include "notificationpeer.h"
+#include "notificationservice.h"
+#include "processdatapeer.h"
+#include "sampleinstall.h"
+#include "service_layer.h"
+#include "systemeventpeer.h"
+#include "systemeventservice.h"
+#include "tag.h"
+#include "tagdatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QMetaEnum>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
-#include <optional>
 
 namespace {
 
 QTextStream out(stdout);
 QElapsedTimer sinceStart;
 
-QString stamp()
+QTextStream& line()
 {
-    return QString::asprintf("%7.3fs", sinceStart.elapsed() / 1000.0);
+    return out << QString::asprintf("%7.3fs  ", sinceStart.elapsed() / 1000.0);
 }
 
-QString describe(quint8 cls, quint8 number, quint8 service, const QByteArray& payload)
+template<typename E> const char* nameOf(E value)
 {
-    static const char* names[] = { "reserved", "data", "request", "ack/answer" };
-    return QString::asprintf("%-10s #%-2u svc %u  ", names[cls & 3], unsigned(number),
-                             unsigned(service))
-        + (payload.isEmpty() ? QStringLiteral("(empty)") : QString::fromLatin1(payload.toHex(' ')));
+    return QMetaEnum::fromType<E>().valueToKey(value);
 }
-
-// Lives on the service thread like the library's service layer: owns the
-// transport layer and answers the internal processor's requests.
-class LinkHost : public QObject
-{
-    Q_OBJECT
-
-public:
-    TransportLayer* transport = nullptr;
-
-public slots:
-    void run()
-    {
-        transport = new TransportLayer(this);
-        connect(transport, &TransportLayer::readyRead, this,
-                [this](QByteArray data, Link, quint8 serviceId, quint8 cls) {
-                    if (cls == 2)
-                        transport->readDataFromService("ok:" + data, Internal, serviceId, 3);
-                });
-    }
-    void send(QByteArray data, quint8 serviceId, quint8 cls)
-    {
-        transport->readDataFromService(data, Internal, serviceId, cls);
-    }
-};
-
-struct Counters
-{
-    int ruFrames = 0, ipFrames = 0, acksFromIp = 0, acksFromRu = 0, retransmissions = 0,
-        failures = 0, delivered = 0;
-    int lastDataNumber = -1;
-    bool linkUp = true;
-};
 
 } // namespace
 
@@ -72,119 +52,164 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription("The remote's internal link on the desk");
+    parser.setApplicationDescription("The remote's internal link and services on the desk");
     parser.addHelpOption();
-    parser.addOption({ "seconds", "How long to run (default 6).", "n", "6" });
+    parser.addOption({ "seconds", "How long to run (default 10).", "n", "10" });
+    parser.addOption({ "trace", "Print every packet on the serial line." });
     parser.process(app);
     const int seconds = qMax(2, parser.value("seconds").toInt());
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
+    QLoggingCategory::setFilterRules("default.info=false");
 
+    SampleInstall sample;
+    sample.useApp("crane");
     QTemporaryDir sysroot;
     qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
-    InternalProcessorSim ip;
-    if (!ip.open(sysroot.path()))
-        return 1;
-    ip.setRequestHandler(2, [](const InternalProcessorSim::Packet& request) {
-        return std::optional<QByteArray>(QByteArray("value of ") + request.payload);
-    });
 
-    qRegisterMetaType<Link>("Link");
+    // The internal processor and its services.
+    InternalProcessorSim ip;
+    if (!sample.isValid() || !ip.open(sysroot.path()))
+        return 1;
+    SystemEventPeer events(&ip);
+    ConfigurationPeer parameters(&ip);
+    parameters.setValue("RCSR", 0x01040107); // 1.4
+    parameters.setValue("ECSR", 0x02030009); // 2.3.9
+    parameters.setValue("HWRV", 0x02010000); // 2.1
+    parameters.setValue("RUID", 0x1234);
+    parameters.setValue("IJS1", 1190);
+    ProcessDataPeer processData(&ip);
+    processData.loadLayout(sample.sharedConfigDir() + "/remoteInternalInputTags.csv");
+    NotificationPeer notifications(&ip);
+
+    // The library side: tags on this thread, the stack on the service thread.
+    TagDatabase tags;
+    tags.prePopulate();
+    ServiceLayer* layer = new ServiceLayer(&tags);
     QThread serviceThread;
-    LinkHost host;
-    host.moveToThread(&serviceThread);
-    serviceThread.start();
-    QMetaObject::invokeMethod(&host, "run", Qt::BlockingQueuedConnection);
+    layer->moveToThread(&serviceThread);
+    serviceThread.start(QThread::InheritPriority);
+    QMetaObject::invokeMethod(layer, "run", Qt::BlockingQueuedConnection);
+    const auto services = layer->getServices();
+    auto* state = qobject_cast<SystemEventService*>(services.value(SERV_ID_SYSTEM_EVENT));
+    auto* configuration
+        = qobject_cast<ConfigurationService*>(services.value(SERV_ID_CONFIGURATION));
+    auto* notify = qobject_cast<NotificationService*>(services.value(SERV_ID_NOTIFICATION));
 
     sinceStart.start();
-    Counters n;
-    out << "internal processor stand-in on " << ip.slaveName() << ", linked as " << sysroot.path()
-        << "/dev/ttymxc0\n"
-        << "  time    direction  packet\n";
+    out << "internal processor stand-in on " << ip.slaveName() << ", sample installation in "
+        << sample.root() << "\n\n";
+    int packets = 0, retransmissions = 0, failures = 0;
+    int lastNumber = -1;
+    QObject::connect(
+        &ip, &InternalProcessorSim::packetReceived, [&](const InternalProcessorSim::Packet& p) {
+            ++packets;
+            const bool again = p.messageClass == 1 && p.packetNumber == lastNumber;
+            retransmissions += again;
+            if (p.messageClass == 1)
+                lastNumber = p.packetNumber;
+            if (parser.isSet("trace") || again)
+                line() << "line      RU -> IP class " << p.messageClass << " #" << p.packetNumber
+                       << " service " << p.serviceId << " " << p.payload.toHex(' ')
+                       << (again ? "  (retransmission)" : "") << "\n";
+        });
 
-    QObject::connect(&ip, &InternalProcessorSim::packetReceived, [&](const auto& p) {
-        ++n.ruFrames;
-        if (p.messageClass == 3 && p.payload.isEmpty())
-            ++n.acksFromRu;
-        const bool again = p.messageClass == 1 && p.packetNumber == n.lastDataNumber;
-        if (p.messageClass == 1) {
-            n.retransmissions += again;
-            n.lastDataNumber = p.packetNumber;
-        }
-        out << stamp() << "  RU -> IP  "
-            << describe(p.messageClass, p.packetNumber, p.serviceId, p.payload)
-            << (again ? "   <- retransmission" : "") << "\n";
+    QObject::connect(state, &SystemEventService::stateChanged, &app,
+                     [&](SystemEventService::States s) {
+                         if (s == SystemEventService::NO_RI_Link)
+                             ++failures;
+                         line() << "RC state  " << nameOf(s) << "\n";
+                     });
+    for (const char* name : { "rc_sw_rev", "ec_sw_rev", "hw_rev", "ru_id", "joystick_01_id" }) {
+        if (Tag* tag = tags.get(name))
+            QObject::connect(tag, &Tag::valueUpdated, &app, [name](const QVariant& v) {
+                line() << "config    " << name << " = " << v.toString() << "\n";
+            });
+    }
+    Tag* joystick = tags.get("joystick_01");
+    QObject::connect(notify, &NotificationService::notificationNew, &app,
+                     [](QString text, NOTIFICATION_ID_T, int reference,
+                        NorvikLinkDefines::NotificationSeverity severity) {
+                         line() << "notice    #" << reference << " " << nameOf(severity) << " \""
+                                << text << "\"\n";
+                     });
+    QObject::connect(notify, &NotificationService::popupNotificationNew, &app,
+                     [notify](QString text, NOTIFICATION_ID_T, int reference,
+                              NorvikLinkDefines::NotificationSeverity severity) {
+                         line() << "popup     #" << reference << " " << nameOf(severity) << " \""
+                                << text << "\", operator acknowledges\n";
+                         QMetaObject::invokeMethod(
+                             notify, [notify, reference] { notify->acknowledge(reference); });
+                     });
+    QObject::connect(&notifications, &NotificationPeer::acknowledged, [](quint16 reference) {
+        line() << "IP        popup #" << reference << " acknowledged on the line\n";
     });
-    QObject::connect(&ip, &InternalProcessorSim::frameWritten, [&](const QByteArray& wire) {
-        ++n.ipFrames;
-        InternalProcessorSim::Packet p;
-        if (!InternalProcessorSim::parseFrame(wire, &p))
-            return;
-        if (p.messageClass == 3 && p.payload.isEmpty()) {
-            ++n.acksFromIp;
-            if (!n.linkUp)
-                out << stamp() << "  LINK UP again\n";
-            n.linkUp = true;
-        }
-        out << stamp() << "  IP -> RU  "
-            << describe(p.messageClass, p.packetNumber, p.serviceId, p.payload) << "\n";
-    });
-    QObject::connect(host.transport, &TransportLayer::readyRead, &app,
-                     [&](QByteArray, Link, quint8, quint8) { ++n.delivered; });
-    QObject::connect(host.transport, &TransportLayer::internalLinkFailed, &app, [&] {
-        ++n.failures;
-        n.linkUp = false;
-        out << stamp() << "  LINK FAILED: three transmissions unanswered\n";
-    });
+    QObject::connect(&processData, &ProcessDataPeer::statusFrameReceived,
+                     [](const QByteArray& frame) {
+                         static int n = 0;
+                         if (n++ % 4 == 0)
+                             line() << "status    frame to IP " << frame.toHex(' ') << "\n";
+                     });
 
-    // The script: the library sends status and asks for parameters, the
-    // stand-in sends process data and asks back; in the middle it stops
-    // acknowledging for a while.
+    // The script, on a 100 ms tick.
+    const auto onService = [](QObject* target, const char* slot) {
+        QMetaObject::invokeMethod(target, slot, Qt::QueuedConnection);
+    };
     int tick = 0;
-    bool wasSilent = false;
-    const int silentFrom = seconds * 1000 / 2, silentTo = silentFrom + 400;
     QTimer script;
     QObject::connect(&script, &QTimer::timeout, [&] {
-        const qint64 t = sinceStart.elapsed();
-        ++tick;
-        if (tick % 5 == 0)
-            QMetaObject::invokeMethod(&host, "send", Q_ARG(QByteArray, QByteArray::fromHex("0102")),
-                                      Q_ARG(quint8, 1), Q_ARG(quint8, 1));
-        if (tick % 14 == 0)
-            QMetaObject::invokeMethod(&host, "send", Q_ARG(QByteArray, "BAT1"), Q_ARG(quint8, 2),
-                                      Q_ARG(quint8, 2));
-        if (tick % 8 == 0)
-            ip.sendPacket(1, 1, QByteArray::fromHex("00641e"));
-        if (tick % 30 == 0)
-            ip.sendPacket(2, 2, "APSR");
-        const bool silent = t >= silentFrom && t < silentTo;
-        if (silent != wasSilent) {
-            out << stamp()
-                << (silent ? "  -- stand-in stops acknowledging --\n"
-                           : "  -- stand-in acknowledges again --\n");
-            ip.setWithholdAcks(silent);
-            wasSilent = silent;
+        const int t = ++tick * 100;
+        const int phase = t % 10000;
+        if (phase == 300) {
+            line() << "script    reset\n";
+            onService(state, "reset");
+        } else if (phase == 700) {
+            line() << "script    read the configuration parameters\n";
+            onService(configuration, "requestConfigurationParameters");
+        } else if (phase == 1500) {
+            line() << "script    select\n";
+            onService(state, "select");
+        } else if (phase == 2000) {
+            line() << "script    arm\n";
+            onService(state, "arm");
+        } else if (phase == 3000) {
+            notifications.raise(7, 3, 1, QStringLiteral("Battery low"));
+        } else if (phase == 3500) {
+            notifications.raisePopup(8, 5, 2, QStringLiteral("Drop detected"));
+        } else if (phase == 4500) {
+            line() << "script    machine stop pressed\n";
+            onService(state, "stopTriggered");
+        } else if (phase == 6500) {
+            line() << "script    internal processor stops answering\n";
+            ip.setWithholdAcks(true);
+            events.setAutoReply(false);
+            onService(state, "unselect");
+        } else if (phase == 7500) {
+            line() << "script    internal processor answers again\n";
+            ip.setWithholdAcks(false);
+            events.setAutoReply(true);
+            onService(state, "reset");
         }
+        // Process data: the joystick swings, one frame a tick.
+        processData.setJoystick(1, qint16(800 * std::sin(t / 700.0)));
+        processData.sendFrame();
+        if (t % 1000 == 0 && joystick)
+            line() << "tag       joystick_01 = " << joystick->getValue().toInt() << "\n";
     });
-    script.start(50);
+    script.start(100);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
 
-    // The stack's timers belong to the service thread: take it down there.
     QMetaObject::invokeMethod(
-        &host, [&host] { delete host.transport; }, Qt::BlockingQueuedConnection);
+        layer, [layer] { delete layer; }, Qt::BlockingQueuedConnection);
     serviceThread.quit();
     serviceThread.wait();
-    out << "\nsummary after " << stamp().trimmed() << "\n"
-        << "  frames RU -> IP          " << n.ruFrames << "  (acknowledgements " << n.acksFromRu
-        << ")\n"
-        << "  frames IP -> RU          " << n.ipFrames << "  (acknowledgements " << n.acksFromIp
-        << ")\n"
-        << "  packets delivered to RU  " << n.delivered << "\n"
-        << "  retransmissions          " << n.retransmissions << "\n"
-        << "  link failures            " << n.failures << "\n"
-        << "  link state at the end    " << (n.linkUp ? "up" : "down") << Qt::endl;
+    out << "\nsummary after " << sinceStart.elapsed() / 1000.0 << " s\n"
+        << "  RC state at the end       " << nameOf(state->state()) << "\n"
+        << "  packets RU -> IP          " << packets << "\n"
+        << "  retransmissions           " << retransmissions << "\n"
+        << "  link failures             " << failures << "\n"
+        << "  status frames to IP       " << processData.statusFrames().size() << "\n"
+        << "  popups acknowledged       " << notifications.acknowledgements().size() << Qt::endl;
     return 0;
 }
-
-#include "main.moc"
