@@ -7,6 +7,7 @@
 #include "processdata.h"
 #include "systemeventservice.h"
 #include "transport_layer.h"
+#include "tsan.h"
 
 ServiceLayer::ServiceLayer(TagDatabase* tags, QObject* parent)
     : QObject(parent)
@@ -32,6 +33,8 @@ void ServiceLayer::run()
     for (ServiceBase* service : qAsConst(_services))
         connect(service, &ServiceBase::readyReadFromService, _transport,
                 &TransportLayer::readDataFromService);
+    // The creator waits in a blocking queued call and then reads the map.
+    NORVIK_TSAN_RELEASE(this);
 }
 
 void ServiceLayer::readDataFromTransport(QByteArray data, Link link, quint8 serviceId,

@@ -17,6 +17,7 @@
 #include "systemeventservice.h"
 #include "tag.h"
 #include "tagdatabase.h"
+#include "tsan.h"
 
 #include <QTemporaryDir>
 #include <QThread>
@@ -81,6 +82,7 @@ private slots:
         m_layer->moveToThread(m_thread);
         m_thread->start(QThread::InheritPriority);
         QVERIFY(QMetaObject::invokeMethod(m_layer, "run", Qt::BlockingQueuedConnection));
+        NORVIK_TSAN_ACQUIRE(m_layer);
         m_state = qobject_cast<SystemEventService*>(m_layer->getServices().value(0));
         QVERIFY(m_state);
         m_changes = new QSignalSpy(m_state, &SystemEventService::stateChanged);
@@ -91,7 +93,13 @@ private slots:
         delete m_changes;
         // The stack's timers and serial port belong to the service thread.
         QMetaObject::invokeMethod(
-            m_layer, [this] { delete m_layer; }, Qt::BlockingQueuedConnection);
+            m_layer,
+            [this] {
+                delete m_layer;
+                NORVIK_TSAN_RELEASE(m_thread);
+            },
+            Qt::BlockingQueuedConnection);
+        NORVIK_TSAN_ACQUIRE(m_thread);
         m_thread->quit();
         m_thread->wait();
         delete m_thread;
