@@ -1,6 +1,7 @@
 // The notification history on a real SQLite file in a temporary sysroot.
 
 #include "notificationstoreage.h"
+#include "tempsysroot.h"
 #include "warninglog.h"
 
 #include <QDateTime>
@@ -115,19 +116,17 @@ private:
         }));
     }
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TempSysroot> m_root;
 };
 
 void tst_NotificationStorage::init()
 {
-    m_root = std::make_unique<QTemporaryDir>();
+    m_root = std::make_unique<TempSysroot>();
     QVERIFY(m_root->isValid());
-    qputenv("NORVIK_SYSROOT", QFile::encodeName(m_root->path()));
 }
 
 void tst_NotificationStorage::cleanup()
 {
-    qunsetenv("NORVIK_SYSROOT");
     m_root.reset();
 }
 

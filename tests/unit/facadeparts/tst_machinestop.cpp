@@ -1,6 +1,7 @@
 // The machine-stop button on a sysfs GPIO tree kept in a temporary sysroot.
 
 #include "machinestop.h"
+#include "tempsysroot.h"
 #include "warninglog.h"
 
 #include <QDir>
@@ -60,19 +61,17 @@ private:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TempSysroot> m_root;
 };
 
 void tst_MachineStop::init()
 {
-    m_root = std::make_unique<QTemporaryDir>();
+    m_root = std::make_unique<TempSysroot>();
     QVERIFY(m_root->isValid());
-    qputenv("NORVIK_SYSROOT", QFile::encodeName(m_root->path()));
 }
 
 void tst_MachineStop::cleanup()
 {
-    qunsetenv("NORVIK_SYSROOT");
     m_root.reset();
 }
 
