@@ -89,6 +89,7 @@ private slots:
     void insertWritesTheTable();
     void acknowledgeAndRemoveByReference();
     void unusableDirectoryKeepsHistoryInMemory();
+    void brokenRowsAndFailedTrim();
 
 private:
     QString dataDir() const { return m_root->path() + "/var/lib/norviklinklibdata"; }
@@ -334,6 +335,34 @@ void tst_NotificationStorage::unusableDirectoryKeepsHistoryInMemory()
     QCOMPARE(log.messages(),
              QStringList({ "Failed to create notification database directory: " + dataDir(),
                            openFailed, openFailed, openFailed }));
+}
+
+// A table that refuses deletes keeps its old rows with a warning; a stored
+// severity outside the known ones loads as an alarm.
+void tst_NotificationStorage::brokenRowsAndFailedTrim()
+{
+    QList<qint64> times;
+    for (int i = 0; i < 81; ++i)
+        times << kBaseTime + i;
+    seed(times);
+    QVERIFY(withDb(dbPath(), [](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        return q.exec("update notifications set severity = 9 where datetime = '1700000080'")
+            && q.exec("create trigger keep before delete on notifications "
+                      "begin select raise(abort, 'kept'); end");
+    }));
+
+    WarningLog log;
+    NotificationStorage storage;
+    QCOMPARE(storage.getCount(), 79u);
+    QCOMPARE(at(storage, 0)->getMessage(), QString("at 80"));
+    QCOMPARE(at(storage, 0)->getSeverity(), NorvikLinkDefines::ALARM);
+    QCOMPARE(at(storage, 1)->getSeverity(), NorvikLinkDefines::WARNING);
+    QCOMPARE(tableRows(dbPath()).size(), 81);
+    QCOMPARE(log.messages(),
+             QStringList({ "NotificationStorage: unknown severity 9 in notification db, taken as "
+                           "alarm",
+                           "Failed to delete rows in notification db" }));
 }
 
 QTEST_GUILESS_MAIN(tst_NotificationStorage)
