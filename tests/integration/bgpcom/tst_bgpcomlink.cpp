@@ -2,6 +2,7 @@
 #include "bgpcom.h"
 #include "checksum.h"
 #include "cranesetup.h"
+#include "gfallbackservice.h"
 #include "periodicdatahandler.h"
 
 #include <QThread>
@@ -89,6 +90,7 @@ private slots:
     {
         qRegisterMetaType<NorvikLinkDefines::NotificationSeverity>();
         RUzad::registerMetaTypes();
+        qRegisterMetaType<Link>("Link");
     }
 
     void cleanup()
@@ -269,6 +271,49 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(_crane->value("g_link_status"), uint(STATE_NO_LINK), kTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(!tunnel.isEmpty(), kTimeoutMs);
         QCOMPARE(tunnel.at(0).at(0).toByteArray().mid(4, 1), QByteArray(1, char(ID_INIT)));
+    }
+    void tunnelThroughTheFallbackService()
+    {
+        // The tunnel service of the internal link; the test plays the internal processor
+        // behind it, confirming blocks and passing the base unit's bytes back.
+        QVERIFY(start(kUnreachable, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
+        GFallbackService service;
+        connect(_bgp, &BGPCom::sendFallback, &service, &GFallbackService::send);
+        connect(&service, &GFallbackService::up, _bgp, &BGPCom::initFallback);
+        connect(&service, &GFallbackService::down, _bgp, &BGPCom::resetFallback);
+        connect(&service, &GFallbackService::receive, _bgp, &BGPCom::receiveFallback);
+        QSignalSpy blocks(&service, &ServiceBase::readyReadFromService);
+        QSignalSpy up(&service, &GFallbackService::up);
+        QSignalSpy down(&service, &GFallbackService::down);
+
+        // The first offer opens a session and goes out as one block.
+        QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, kTimeoutMs);
+        QCOMPARE(up.size(), 1);
+        const QByteArray init = blocks.at(0).at(0).toByteArray();
+        QCOMPARE(init.mid(4, 1), QByteArray(1, char(ID_INIT)));
+        QCOMPARE(blocks.at(0).at(2).toUInt(), 5u);
+        service.readData(QByteArray(), Internal, 1); // delivered
+
+        service.readData(BaseUnitSimulator::encode(BaseUnitSimulator::INITACK, initAckOk(),
+                                                   BaseUnitSimulator::wallClock()),
+                         Internal, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(_crane->value("g_link_status"), uint(STATE_FALLBACK), kTimeoutMs);
+        QSignalSpy cmds(_relay.get(), &Relay::cmd);
+        service.readData(BaseUnitSimulator::encode(BaseUnitSimulator::CMD, "jib",
+                                                   BaseUnitSimulator::wallClock()),
+                         Internal, 1);
+        QTRY_COMPARE(cmds.size(), 1);
+        QCOMPARE(cmds.at(0).at(0).toByteArray(), QByteArray("jib"));
+
+        // Silence on the tunnel ends the session: no link, and the offers resume.
+        QTRY_COMPARE_WITH_TIMEOUT(down.size(), 1, kTimeoutMs);
+        // While the session was up, the once-a-second offers stayed away.
+        int offers = 0;
+        for (const QList<QVariant>& block : qAsConst(blocks))
+            offers += block.at(0).toByteArray().mid(4, 1) == QByteArray(1, char(ID_INIT));
+        QCOMPARE(offers, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(_crane->value("g_link_status"), uint(STATE_NO_LINK), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(up.size(), 2, kTimeoutMs);
     }
 };
 
