@@ -56,8 +56,6 @@ public:
 
     // The address run() connects to: "GSIP", or the factory default of the base unit.
     QHostAddress baseUnitAddress() const { return _address; }
-    // The current link status as written to "g_link_status".
-    RUzad::State linkStatus() const { return _linkStatus; }
 
 signals:
     void readyReadCmd(QByteArray cmd);

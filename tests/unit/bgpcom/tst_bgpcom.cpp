@@ -1,7 +1,7 @@
+#include "baseunitsimulator.h"
 #include "bgpcom.h"
 #include "cranesetup.h"
 
-#include <QtEndian>
 #include <QtTest>
 
 using namespace RUzad;
@@ -10,17 +10,9 @@ namespace {
 // Nothing listens here: the client keeps retrying while the tunnel policy is exercised.
 const QString kNoBaseUnit = QStringLiteral("127.0.0.41");
 
-QByteArray message(quint8 id, const QByteArray& payload)
+QByteArray heartbeat()
 {
-    QByteArray bytes("LrdA");
-    bytes += char(id);
-    bytes += '\0';
-    bytes += char(payload.size() & 0xff);
-    bytes += char(payload.size() >> 8);
-    QByteArray stamp(4, '\0');
-    qToLittleEndian(quint32(QDateTime::currentMSecsSinceEpoch()),
-                    reinterpret_cast<uchar*>(stamp.data()));
-    return bytes + stamp + payload;
+    return BaseUnitSimulator::encode(ID_HEARTBEAT, QByteArray(), BaseUnitSimulator::wallClock());
 }
 } // namespace
 
@@ -86,7 +78,7 @@ private slots:
         if (misconfigured)
             QTest::ignoreMessage(QtCriticalMsg,
                                  "G-Fallback mode (GFBM) is misconfigured. Discarding...");
-        bgp.receiveFallback(message(ID_HEARTBEAT, QByteArray()));
+        bgp.receiveFallback(heartbeat());
         QCOMPARE(tunnel.size(), tunnelled ? 2 : 0);
         if (tunnelled)
             QCOMPARE(tunnel.at(1).at(0).toByteArray().mid(4, 4), QByteArray(4, '\0'));
@@ -166,7 +158,7 @@ private slots:
                  NorvikLinkDefines::WARNING);
         bgp.sendCmd("x");
         bgp.sendMachineStop();
-        bgp.receiveFallback(message(ID_HEARTBEAT, QByteArray()));
+        bgp.receiveFallback(heartbeat());
         QCOMPARE(tunnel.size(), 0);
     }
 
