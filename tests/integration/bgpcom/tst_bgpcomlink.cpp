@@ -4,6 +4,7 @@
 #include "cranesetup.h"
 #include "gfallbackservice.h"
 #include "periodicdatahandler.h"
+#include "tsan.h"
 
 #include <QThread>
 #include <QtEndian>
@@ -80,7 +81,11 @@ class tst_BGPComLink : public QObject
     template<typename F> void onManagerThread(F call)
     {
         BGPCom* bgp = _bgp;
-        QMetaObject::invokeMethod(bgp, [bgp, call]() { call(bgp); });
+        NORVIK_TSAN_RELEASE(bgp); // the captured bytes change hands through Qt's queue
+        QMetaObject::invokeMethod(bgp, [bgp, call]() {
+            NORVIK_TSAN_ACQUIRE(bgp);
+            call(bgp);
+        });
     }
 
     static QByteArray initAckOk() { return QByteArray(2 + 40, '\0'); }
