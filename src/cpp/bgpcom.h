@@ -1,0 +1,120 @@
+#ifndef BGPCOM_H
+#define BGPCOM_H
+
+#include "message.h"
+#include "norvik_link_defines.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+class App;
+class QTimer;
+class Tag;
+class TagDatabase;
+
+namespace RUzad {
+class Client;
+}
+
+// The base-unit manager: runs the R-Uzad client on a thread of its own, keeps the link
+// status tags, decides which outgoing messages also travel through the internal link's
+// fallback tunnel, feeds tunnelled bytes back into the connection and turns handshake
+// errors into popup notifications.
+//
+// Threads. The manager is constructed on the main thread (where the tags and the
+// application record live) and then moved to its own thread, where run() starts the link.
+// It never touches a tag's internals from its own thread:
+//  - everything it needs from the configuration ("BUID", "GSIP", "GFBM", "ru_identity")
+//    and the tag pointers themselves are taken once in the constructor;
+//  - the tags it decides on ("state", "g_link_cable") are mirrored: their valueUpdated
+//    reaches the manager through a queued connection once it lives on its own thread;
+//  - "g_link_status" is written only here, so the manager's own copy is the authority;
+//  - tag values are written on the tag's thread by a queued invocation (a direct call
+//    when both live on the same thread).
+// The tags are expected to live as long as the manager (both until the process ends).
+//
+// Incomplete configuration of a "controlSystem" application:
+//  - no "BUID" (or one that is not an unsigned decimal number): there is no base unit to
+//    pair with, so no link is attempted at all. run() logs a critical message, raises a
+//    warning popup and sets "g_link_status" to STATE_LINK_ERROR; commands, machine stops,
+//    service forwards and tunnel traffic are dropped for the rest of the run.
+//  - no "GFBM": the fallback tunnel stays unused (as FALLBACK_MODE_DISABLED) and the
+//    constructor warns once; the TCP link works as usual. A "GFBM" that is not a number is
+//    treated like one out of range: reported on every fallback attempt and dropped.
+class BGPCom : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 BASE_UNIT_PORT = 1147;
+    static constexpr int FALLBACK_OFFER_INTERVAL_MS = 1000;
+
+    BGPCom(TagDatabase* tags, App* app, QObject* parent = nullptr);
+
+    // The address run() connects to: "GSIP", or the factory default of the base unit.
+    QHostAddress baseUnitAddress() const { return _address; }
+
+signals:
+    void readyReadCmd(QByteArray cmd);
+    void readyReadPeriodicData(QByteArray data);
+    void sendFallback(QByteArray data);
+    void sendServiceForward(QByteArray data);
+    void configErrorNotification(QString message, bool popup,
+                                 NorvikLinkDefines::NotificationSeverity severity, int reference);
+
+public slots:
+    void run();
+    void sendCmd(QByteArray cmd);
+    void sendMachineStop();
+    void receiveServiceForward(QByteArray data);
+    void initFallback();
+    void resetFallback();
+    void receiveFallback(QByteArray data);
+
+private slots:
+    void handleBuStatus(QByteArray data);
+    void handleFallback(RUzad::Message msg);
+    void handleConfigError(RUzad::ErrorCode err, QString str);
+    void handleInitialized(RUzad::MessageOrigin origin);
+    void handleTimeout(RUzad::MessageOrigin origin);
+    void handleDisconnected();
+    void rcStateChanged(QVariant value);
+    void cableChanged(QVariant value);
+
+private:
+    // Fallback mode for a "GFBM" entry that is not a number.
+    static constexpr int FALLBACK_MODE_INVALID = -1;
+
+    Tag* findTag(const QString& name) const;
+    // An entry of the application's configuration, null QString when it has none.
+    QString configValue(const QString& key) const;
+    void setLinkStatus(RUzad::State state);
+    void writeTag(Tag* tag, const QVariant& value);
+    // Whether the fallback policy lets tunnel traffic through right now (logs a
+    // misconfigured mode).
+    bool fallbackAllowed() const;
+    bool armed() const;
+
+    const TagDatabase* _tags;
+    const App* _app;
+    RUzad::Client* _rUzadClient = nullptr;
+    QTimer* _fallback_timer = nullptr;
+
+    // Taken on the constructing thread, see above.
+    Tag* _linkStatusTag = nullptr;
+    Tag* _buIdentityTag = nullptr;
+    Tag* _buStateTag = nullptr;
+    bool _hasBaseId = false;
+    quint32 _baseId = 0;
+    quint32 _remoteId = 0;
+    QHostAddress _address;
+    int _fallbackMode = RUzad::FALLBACK_MODE_DISABLED;
+    quint32 _rcState = 0;
+    bool _cableLink = false;
+    RUzad::State _linkStatus = RUzad::STATE_UNUSED;
+};
+
+#endif

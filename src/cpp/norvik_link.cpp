@@ -1,0 +1,455 @@
+#include "norvik_link.h"
+
+#include "app.h"
+#include "appconfig.h"
+#include "appdatabase.h"
+#include "bgpcom.h"
+#include "cfallbackservice.h"
+#include "configurationservice.h"
+#include "data.h"
+#include "gfallbackservice.h"
+#include "launcherclient.h"
+#include "machinestop.h"
+#include "notificationservice.h"
+#include "notificationstoreage.h"
+#include "periodicdatahandler.h"
+#include "platformpaths.h"
+#include "service_layer.h"
+#include "tag.h"
+#include "tagdatabase.h"
+#include "user.h"
+#include "userdatabase.h"
+#include "utillityfunctions.h"
+
+#include <QCoreApplication>
+#include <QNetworkInterface>
+#include <QThread>
+#include <QTimer>
+#include <QtQml>
+
+#include <cstdio>
+
+namespace {
+const char* const noIpAddress = "No IP Address";
+
+QString firstAddress(const char* interfaceName)
+{
+    const QList<QNetworkAddressEntry> entries
+        = QNetworkInterface::interfaceFromName(QString::fromLatin1(interfaceName)).addressEntries();
+    return entries.isEmpty() ? QString::fromLatin1(noIpAddress) : entries.first().ip().toString();
+}
+} // namespace
+
+NorvikLink::NorvikLink(QObject* parent)
+    : QObject(parent)
+{
+    qSetMessagePattern(
+        "[%{time yy-MM-dd/HH:mm:ss.zzz}] %{if-info}Inf%{endif}%{if-debug}\033[36mDbg%{endif}"
+        "%{if-warning}\033[33mWrn%{endif}%{if-critical}\033[31mErr%{endif}"
+        "%{if-fatal}\033[35mFatal%{endif} (%{appname}:%{function}):\n%{message}\033[0m\n");
+
+    qRegisterMetaType<Link>("Link");
+    qRegisterMetaType<NorvikLinkDefines::NotificationSeverity>("NotificationSeverity");
+    qmlRegisterUncreatableType<NorvikLinkDefines>("NorvikRemote.Defines", 1, 0, "Defines",
+                                                  "Do not instance!");
+    qmlRegisterUncreatableType<SystemEventService>("NorvikRemote.Services", 1, 0, "SystemEvent",
+                                                   "Do not instance!");
+
+    notificationStore = new NotificationStorage(this);
+
+    applications = new AppDatabase(this);
+    applications->prePopulate();
+    thisApp = applications->getThisApp();
+    qInfo() << "--- NorvikLink [" << __DATE__ << __TIME__ << "] launched by"
+            << (thisApp ? thisApp->getName() : QCoreApplication::applicationName()) << "---";
+
+    users = new UserDatabase(applications, this);
+
+    tagDatabase = new TagDatabase(this);
+    tagDatabase->prePopulate();
+
+    // Touch controller and WiFi join here once the peripherals are built.
+    updateIPs();
+
+    Tag* dataValid = new Tag(QStringLiteral("tagDataValid"), this);
+    dataValid->setLabel(QStringLiteral("Tag data valid"));
+    tagDatabase->append(dataValid);
+    systemStateTag = new Tag(QStringLiteral("systemEventServiceState"), this);
+    tagDatabase->append(systemStateTag);
+
+    periodicDataHandler = new PeriodicDataHandler(this, tagDatabase);
+    launcherClient = new LauncherClient(QStringLiteral("NKLauncher"), this);
+    machineStop = new MachineStop(nullptr);
+
+    serviceLayer = new ServiceLayer(tagDatabase, nullptr);
+    QThread* serviceThread = new QThread;
+    serviceLayer->moveToThread(serviceThread);
+    serviceThread->start(QThread::InheritPriority);
+    QMetaObject::invokeMethod(serviceLayer, "run", Qt::BlockingQueuedConnection);
+
+    _services = serviceLayer->getServices();
+    eventService = qobject_cast<SystemEventService*>(_services.value(SERV_ID_SYSTEM_EVENT));
+    configurationService
+        = qobject_cast<ConfigurationService*>(_services.value(SERV_ID_CONFIGURATION));
+    notificationService = qobject_cast<NotificationService*>(_services.value(SERV_ID_NOTIFICATION));
+    cFallbackService = qobject_cast<CFallbackService*>(_services.value(SERV_ID_CFALLBACK));
+    gFallbackService = qobject_cast<GFallbackService*>(_services.value(SERV_ID_GFALLBACK));
+
+    configurationService->setConfigurationParameters(thisApp);
+
+    connect(notificationService, &NotificationService::notificationNew, this,
+            &NorvikLink::newNotificationSlot);
+    connect(notificationService, &NotificationService::popupNotificationNew, this,
+            &NorvikLink::newPopupNotificationSlot);
+    connect(this, &NorvikLink::ackNotification, notificationService,
+            &NotificationService::acknowledge);
+    connect(notificationService, &NotificationService::resetNotification, notificationStore,
+            &NotificationStorage::notificationResetSlot);
+    connect(notificationService, &NotificationService::resetNotification, this,
+            &NorvikLink::removePopupNotification);
+    connect(this, &NorvikLink::buzzer, notificationService, &NotificationService::buzzer);
+    connect(this, &NorvikLink::vibrate, notificationService, &NotificationService::vibrate);
+    connect(eventService, &SystemEventService::stateChanged, this,
+            &NorvikLink::newSystemEventState);
+    connect(machineStop, &MachineStop::stopPressed, this, &NorvikLink::stopPressed);
+    connect(machineStop, &MachineStop::stopReleased, this, &NorvikLink::stopReleased);
+    connect(machineStop, &MachineStop::stopPressed, eventService,
+            &SystemEventService::stopTriggered);
+    connect(machineStop, &MachineStop::stopReleased, eventService,
+            &SystemEventService::stopReleased);
+    if (Tag* state = tagDatabase->get(QStringLiteral("state")))
+        connect(state, &Tag::valueUpdated, this, &NorvikLink::rcStateChanged);
+
+    // I2C, battery gauge and backlight join here once the peripherals are built.
+
+    configurationService->requestConfigurationParameters();
+
+    // The configuration walk delivers the remote's identity as "ru_id";
+    // "ru_identity" is the tag the status frame, /etc/ruid and the base-unit
+    // link follow, so it takes every value "ru_id" gets.
+    Tag* walkedId = tagDatabase->get(QStringLiteral("ru_id"));
+    Tag* identity = tagDatabase->get(QStringLiteral("ru_identity"));
+    if (walkedId && identity && walkedId != identity)
+        connect(walkedId, &Tag::valueUpdated, identity,
+                [identity](const QVariant& v) { identity->setValue(QVariant(v.toUInt())); });
+
+    remoteIdTag = tagDatabase->get(QStringLiteral("ru_identity"));
+    if (remoteIdTag) {
+        if (remoteIdTag->getValue().toUInt() != 0)
+            storeRuid(remoteIdTag->getValue());
+        else
+            connect(remoteIdTag, &Tag::valueUpdated, this, &NorvikLink::storeRuid);
+        if (thisApp && thisApp->getConfig(QStringLiteral("type")))
+            connect(remoteIdTag, &Tag::valueUpdated, this, &NorvikLink::initializeBGPCom);
+    } else {
+        qWarning("norvikLink: The remoteIdTag (ru_identity) doesn't exist!");
+    }
+
+    // Web services join here once they are built.
+
+    checkMyIpTimer = new QTimer;
+    connect(checkMyIpTimer, &QTimer::timeout, this, &NorvikLink::updateIPs);
+    checkMyIpTimer->start(1000);
+
+    qmlRegisterInterface<Data>("Data", 1);
+    qmlRegisterInterface<App>("App", 1);
+    qmlRegisterInterface<User>("User", 1);
+    qmlRegisterInterface<Tag>("Tag", 1);
+    qmlRegisterInterface<TagDatabase>("Tags", 1);
+    qmlRegisterInterface<AppDatabase>("Applications", 1);
+    qmlRegisterInterface<UserDatabase>("Users", 1);
+    qmlRegisterInterface<NotificationStorage>("NotificationStorage", 1);
+}
+
+NorvikLink::~NorvikLink()
+{
+    // The service thread, the service layer, the machine stop, the base-unit
+    // manager and the IP timer have no parent and live until process exit.
+    _services.clear();
+}
+
+bool NorvikLink::isControlSystem() const
+{
+    return thisApp && thisApp->getType() == QLatin1String("controlSystem");
+}
+
+// ---- start-up hooks -------------------------------------------------------
+
+void NorvikLink::newSystemEventState(SystemEventService::States state)
+{
+    if (systemStateTag)
+        systemStateTag->setValue(QVariant(int(state)));
+    if (state == SystemEventService::WAITING && isControlSystem())
+        emit eventService->eventFired(SystemEventService::SELECT);
+}
+
+void NorvikLink::rcStateChanged(QVariant state)
+{
+    const uint value = state.toUInt();
+    qInfo().noquote() << "RC State:" << RCStateToString(RC_STATE_T(value));
+    if (value == RC_STATE_STOP || value == RC_STATE_FAILED)
+        emit eventService->eventFired(SystemEventService::STOP_TRIGGERED);
+}
+
+void NorvikLink::storeRuid(QVariant ruIdentity)
+{
+    const uint ruid = ruIdentity.toUInt();
+    if (ruid == 0) {
+        qWarning("Unable to fetch RUID");
+        return;
+    }
+    const QByteArray path = QFile::encodeName(PlatformPaths::systemPath(QStringLiteral("/etc/ruid")));
+    FILE* file = std::fopen(path.constData(), "w+");
+    if (!file) {
+        qWarning("Unable to open ruid file '/etc/ruid'");
+        return;
+    }
+    const int written = std::fprintf(file, "%u", ruid);
+    if (written != 4)
+        qCritical() << "Unable to write RUID to file '/etc/ruid' properly - wrote" << ruid << "("
+                    << written << "bytes )";
+    std::fclose(file);
+}
+
+void NorvikLink::initializeBGPCom(QVariant value)
+{
+    Q_UNUSED(value)
+    AppConfig* type = thisApp ? thisApp->getConfig(QStringLiteral("type")) : nullptr;
+    if (!type || type->getValue() != QLatin1String("controlSystem"))
+        return;
+    if (bgpCom)
+        qFatal("Panic! A remote shall never change id number...");
+
+    bgpCom = new BGPCom(tagDatabase, thisApp, nullptr);
+    connect(bgpCom, &BGPCom::readyReadCmd, this, &NorvikLink::recvCmdSlot);
+    connect(this, &NorvikLink::sendCmdSignal, bgpCom, &BGPCom::sendCmd);
+    connect(machineStop, &MachineStop::stopPressed, bgpCom, &BGPCom::sendMachineStop);
+    connect(bgpCom, &BGPCom::sendServiceForward, cFallbackService, &CFallbackService::cFallbackRx);
+    connect(cFallbackService, &CFallbackService::cFallbackTx, bgpCom,
+            &BGPCom::receiveServiceForward);
+    connect(gFallbackService, &GFallbackService::up, bgpCom, &BGPCom::initFallback);
+    connect(gFallbackService, &GFallbackService::down, bgpCom, &BGPCom::resetFallback);
+    connect(gFallbackService, &GFallbackService::receive, bgpCom, &BGPCom::receiveFallback);
+    connect(bgpCom, &BGPCom::sendFallback, gFallbackService, &GFallbackService::send);
+    connect(bgpCom, &BGPCom::readyReadPeriodicData, periodicDataHandler,
+            &PeriodicDataHandler::recvPeriodicData);
+    connect(bgpCom, &BGPCom::configErrorNotification, this, &NorvikLink::newLocalNotificationSlot);
+
+    bgpComThread = new QThread;
+    connect(bgpComThread, &QThread::started, bgpCom, &BGPCom::run);
+    bgpCom->moveToThread(bgpComThread);
+    bgpComThread->start(QThread::InheritPriority);
+}
+
+// ---- notifications --------------------------------------------------------
+
+void NorvikLink::newNotificationSlot(QString message, NOTIFICATION_ID_T id, int reference,
+                                     NorvikLinkDefines::NotificationSeverity severity)
+{
+    notificationStore->insert(message, id, false, reference, severity);
+    emit newNotification(message, id, reference, quint8(severity));
+}
+
+void NorvikLink::newPopupNotificationSlot(QString message, NOTIFICATION_ID_T id, int reference,
+                                          NorvikLinkDefines::NotificationSeverity severity)
+{
+    notificationStore->insert(message, id, true, reference, severity);
+    emit newPopupNotification(message, id, reference, quint8(severity));
+}
+
+void NorvikLink::newLocalNotificationSlot(QString message, bool popup,
+                                          NorvikLinkDefines::NotificationSeverity severity,
+                                          int reference)
+{
+    Q_UNUSED(reference)
+    if (popup)
+        newPopupNotificationSlot(message, NTFY_ID_GENERIC, -1, severity);
+    else
+        newNotificationSlot(message, NTFY_ID_GENERIC, -1, severity);
+}
+
+void NorvikLink::ackNotificationSlot(int reference)
+{
+    notificationStore->markAsAcked(reference);
+    emit ackNotification(reference);
+}
+
+void NorvikLink::vibrateSlot(int numOfVibrations, int whichMotor, bool longSignal)
+{
+    emit vibrate(numOfVibrations, whichMotor, longSignal);
+}
+
+void NorvikLink::buzzerSlot(int numOfBuzzes, bool longSignal)
+{
+    emit buzzer(numOfBuzzes, longSignal);
+}
+
+NotificationStorage* NorvikLink::getNotificationStore()
+{
+    return notificationStore;
+}
+
+// ---- operations -----------------------------------------------------------
+
+void NorvikLink::arm()
+{
+    emit eventService->eventFired(SystemEventService::ARM_REQUEST);
+}
+
+void NorvikLink::disarm()
+{
+    emit eventService->eventFired(SystemEventService::DISARM_REQUEST);
+}
+
+void NorvikLink::startApp(QString tag)
+{
+    startApp(tag, QString());
+}
+
+void NorvikLink::startApp(QString tag, QString password)
+{
+    emit appStarting();
+    launchingApp = nullptr;
+
+    App* app = nullptr;
+    for (int i = 0; i < applications->size() && !app; ++i) {
+        App* candidate = qobject_cast<App*>(applications->at(i));
+        if (candidate && candidate->getDirectory() + '/' + candidate->getExecutableName() == tag)
+            app = candidate;
+    }
+    if (!app)
+        app = qobject_cast<App*>(applications->get(tag));
+    if (!app) {
+        emit appStartFailed();
+        qWarning().noquote() << "The application '" + tag + "' doesn't exists.";
+        return;
+    }
+    // A protected application starts only with its own password, compared
+    // exactly; an empty or wrong one is refused the same way.
+    if (app->hasPassword() && password != app->getPassword()) {
+        emit appStartFailed();
+        qWarning("The application requires a password to start. Please pass the password as the "
+                 "second argument in startApp( tag, password )");
+        return;
+    }
+    launchingApp = app;
+    configurationService->setConfigurationParameters(app);
+    launcherClient->sendMessage(QStringLiteral("appStart ") + app->getDirectory() + '/'
+                                + app->getExecutableName());
+}
+
+void NorvikLink::closeApp()
+{
+    if (isControlSystem())
+        emit eventService->eventFired(SystemEventService::RESET);
+    launcherClient->sendMessage(QStringLiteral("appClose"));
+}
+
+void NorvikLink::closeAppSlot()
+{
+    closeApp();
+}
+
+void NorvikLink::userLogin(QString user)
+{
+    User* found = users->getUser(user);
+    if (!found) {
+        qWarning().noquote() << "User '" + user + "' doesn't exists";
+        return;
+    }
+    launcherClient->sendMessage(QStringLiteral("userLogin ") + user);
+    users->setCurrentUser(found);
+}
+
+void NorvikLink::userLogOut()
+{
+    User* current = users->getCurrentUser();
+    if (!current) {
+        qWarning("userLogOut: nobody is logged in");
+        return;
+    }
+    launcherClient->sendMessage(QStringLiteral("userLogOut ") + current->getTag());
+    // Nobody is logged in afterwards, so getApps() offers every application again.
+    users->setCurrentUser(nullptr);
+}
+
+int NorvikLink::getLedValue(int ledNo)
+{
+    Tag* leds = tagDatabase->get(QStringLiteral("led_control_1_to_8"));
+    const QByteArray bytes = leds ? leds->getRawData() : QByteArray();
+    if (ledNo < 1 || ledNo > bytes.size())
+        return -1; // no such LED
+    return quint8(bytes.at(ledNo - 1));
+}
+
+void NorvikLink::setLedValue(int ledNo, int value)
+{
+    Tag* leds = tagDatabase->get(QStringLiteral("led_control_1_to_8"));
+    QByteArray bytes = leds ? leds->getRawData() : QByteArray();
+    if (ledNo < 1 || ledNo > bytes.size()) {
+        qWarning("setLedValue: no LED %d", ledNo);
+        return;
+    }
+    bytes[ledNo - 1] = char(value & 0xFF);
+    leds->setValue(bytes);
+}
+
+void NorvikLink::sendCmd(QByteArray data)
+{
+    if (data.size() < 1 || data.size() > 16) {
+        qCritical("ERROR: sendCommand invalid data size (%d)", int(data.size()));
+        return;
+    }
+    emit sendCmdSignal(data);
+}
+
+void NorvikLink::sendCmd(QString data)
+{
+    if (data.size() < 1 || data.size() > 16) {
+        qCritical("ERROR: sendCommand invalid data size (%d)", int(data.size()));
+        return;
+    }
+    emit sendCmdSignal(data.toUtf8());
+}
+
+void NorvikLink::recvCmdSlot(QByteArray data)
+{
+    const int end = data.indexOf('\0');
+    emit recvCmd(QString::fromUtf8(end < 0 ? data : data.left(end)));
+    emit recvBinaryCmd(data);
+}
+
+TagDatabase* NorvikLink::getTags()
+{
+    return tagDatabase;
+}
+
+AppDatabase* NorvikLink::getApps()
+{
+    User* current = users ? users->getCurrentUser() : nullptr;
+    return current ? current->getApps() : applications;
+}
+
+UserDatabase* NorvikLink::getUsers()
+{
+    return users;
+}
+
+void NorvikLink::updateIPs()
+{
+    if (!wlanIpTag) {
+        wlanIpTag = tagDatabase->get(QStringLiteral("wlan0ip"));
+        if (!wlanIpTag)
+            qFatal("Tag \"wlan0ip\" not found!");
+        ethIpTag = tagDatabase->get(QStringLiteral("eth0ip"));
+        if (!ethIpTag)
+            qFatal("Tag \"eth0Ip\" not found!");
+        cableTag = tagDatabase->get(QStringLiteral("g_link_cable"));
+        if (!cableTag)
+            qFatal("Tag \"g_link_cable\" not found!");
+    }
+    const QString eth = firstAddress("eth0");
+    wlanIpTag->setValue(QVariant(firstAddress("wlan0")));
+    ethIpTag->setValue(QVariant(eth));
+    cableTag->setValue(QVariant(eth != QLatin1String(noIpAddress) ? 1 : 0));
+}

@@ -1,0 +1,136 @@
+#ifndef NORVIK_LINK_H
+#define NORVIK_LINK_H
+
+#include "norvik_link_defines.h"
+#include "systemeventservice.h"
+
+#include <QMap>
+#include <QObject>
+#include <QVariant>
+
+class App;
+class AppDatabase;
+class BGPCom;
+class CFallbackService;
+class ConfigurationService;
+class GFallbackService;
+class LauncherClient;
+class MachineStop;
+class NotificationService;
+class NotificationStorage;
+class PeriodicDataHandler;
+class QThread;
+class QTimer;
+class ServiceBase;
+class ServiceLayer;
+class Tag;
+class TagDatabase;
+class UserDatabase;
+
+// The one object the touch-screen interface creates. The constructor brings
+// the library up in a fixed order (log format, registrations, databases,
+// the internal link stack on its service thread, launcher, machine stop,
+// the hooks that start the base-unit link once the remote knows its
+// identity); afterwards it is the interface's single entry point.
+class NorvikLink : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(TagDatabase* tags READ getTags NOTIFY tagsChanged)
+    Q_PROPERTY(AppDatabase* apps READ getApps NOTIFY appsChanged)
+
+public:
+    explicit NorvikLink(QObject* parent = nullptr);
+    ~NorvikLink() override;
+
+    Q_INVOKABLE void arm();
+    Q_INVOKABLE void disarm();
+    Q_INVOKABLE void startApp(QString tag, QString password);
+    Q_INVOKABLE void startApp(QString tag);
+    Q_INVOKABLE void closeApp();
+    Q_INVOKABLE void userLogin(QString user);
+    Q_INVOKABLE void userLogOut();
+    Q_INVOKABLE int getLedValue(int ledNo);
+    Q_INVOKABLE void setLedValue(int ledNo, int value);
+    Q_INVOKABLE TagDatabase* getTags();
+    Q_INVOKABLE AppDatabase* getApps();
+    Q_INVOKABLE UserDatabase* getUsers();
+    Q_INVOKABLE NotificationStorage* getNotificationStore();
+
+    // For integrators and tests: the components behind the facade.
+    SystemEventService* systemEventService() const { return eventService; }
+    BGPCom* baseUnitManager() const { return bgpCom; }
+    MachineStop* machineStopButton() const { return machineStop; }
+
+signals:
+    void tagsChanged();
+    void appsChanged();
+    void appStarting();
+    void appStartFailed();
+    void appStartSuccessful();
+    void initService();
+    void ackNotification(int reference);
+    void newNotification(QString message, NOTIFICATION_ID_T id, int reference, quint8 severity);
+    void newPopupNotification(QString message, NOTIFICATION_ID_T id, int reference,
+                              quint8 severity);
+    void removePopupNotification(int reference);
+    void vibrate(int numOfVibrations, int whichMotor, bool longSignal);
+    void buzzer(int numOfBuzzes, bool longSignal);
+    void sendCmdSignal(QByteArray data);
+    void recvCmd(QString data);
+    void recvBinaryCmd(QByteArray data);
+    void stopPressed();
+    void stopReleased();
+
+public slots:
+    void newSystemEventState(SystemEventService::States state);
+    void ackNotificationSlot(int reference);
+    void newNotificationSlot(QString message, NOTIFICATION_ID_T id, int reference,
+                             NorvikLinkDefines::NotificationSeverity severity);
+    void newPopupNotificationSlot(QString message, NOTIFICATION_ID_T id, int reference,
+                                  NorvikLinkDefines::NotificationSeverity severity);
+    void vibrateSlot(int numOfVibrations, int whichMotor, bool longSignal);
+    void buzzerSlot(int numOfBuzzes, bool longSignal);
+    void sendCmd(QByteArray data);
+    void sendCmd(QString data);
+    void recvCmdSlot(QByteArray data);
+    void closeAppSlot();
+    void newLocalNotificationSlot(QString message, bool popup,
+                                  NorvikLinkDefines::NotificationSeverity severity, int reference);
+
+private slots:
+    void initializeBGPCom(QVariant value);
+    void storeRuid(QVariant ruIdentity);
+    void updateIPs();
+    void rcStateChanged(QVariant state);
+
+private:
+    bool isControlSystem() const;
+
+    TagDatabase* tagDatabase = nullptr;
+    AppDatabase* applications = nullptr;
+    Tag* systemStateTag = nullptr;
+    App* thisApp = nullptr;
+    App* launchingApp = nullptr;
+    UserDatabase* users = nullptr;
+    LauncherClient* launcherClient = nullptr;
+    BGPCom* bgpCom = nullptr;
+    ServiceLayer* serviceLayer = nullptr;
+    SystemEventService* eventService = nullptr;
+    NotificationService* notificationService = nullptr;
+    ConfigurationService* configurationService = nullptr;
+    CFallbackService* cFallbackService = nullptr;
+    GFallbackService* gFallbackService = nullptr;
+    PeriodicDataHandler* periodicDataHandler = nullptr;
+    QMap<unsigned char, ServiceBase*> _services;
+    NotificationStorage* notificationStore = nullptr;
+    Tag* remoteIdTag = nullptr;
+    MachineStop* machineStop = nullptr;
+    QThread* bgpComThread = nullptr;
+    QTimer* checkMyIpTimer = nullptr;
+    // Kept by updateIPs() after its first run.
+    Tag* wlanIpTag = nullptr;
+    Tag* ethIpTag = nullptr;
+    Tag* cableTag = nullptr;
+};
+
+#endif
