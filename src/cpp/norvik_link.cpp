@@ -198,7 +198,8 @@ void NorvikLink::storeRuid(QVariant ruIdentity)
         qWarning("Unable to fetch RUID");
         return;
     }
-    const QByteArray path = QFile::encodeName(PlatformPaths::systemPath(QStringLiteral("/etc/ruid")));
+    const QByteArray path
+        = QFile::encodeName(PlatformPaths::systemPath(QStringLiteral("/etc/ruid")));
     FILE* file = std::fopen(path.constData(), "w+");
     if (!file) {
         qWarning("Unable to open ruid file '/etc/ruid'");
