@@ -134,6 +134,8 @@ private slots:
         _sim->setPeriodicData(frame);
         _sim->setPeriodicInterval(100);
         QSignalSpy fresh(_periodic.get(), &PeriodicDataHandler::dataFresh);
+        // The sample's policy (fallback when armed) keeps the unarmed remote off the tunnel.
+        QSignalSpy tunnel(_relay.get(), &Relay::tunnel);
 
         QTRY_COMPARE_WITH_TIMEOUT(_crane->value("g_link_status"), uint(STATE_OPERATIONAL),
                                   kTimeoutMs);
@@ -173,9 +175,6 @@ private slots:
         QTRY_COMPARE(_sim->receivedCount(BaseUnitSimulator::SERVICE_FORWARD), 1);
         QCOMPARE(_sim->received(BaseUnitSimulator::SERVICE_FORWARD).at(0).payload,
                  QByteArray("\x04\x09"));
-
-        // The sample's policy (fallback when armed) keeps the unarmed remote off the tunnel.
-        QSignalSpy tunnel(_relay.get(), &Relay::tunnel);
 
         // A dropped connection is reported and followed by a reconnect.
         _statusHistory.clear();
