@@ -41,6 +41,7 @@ class tst_BGPComLink : public QObject
     std::unique_ptr<CraneSetup> _crane;
     std::unique_ptr<BaseUnitSimulator> _sim;
     std::unique_ptr<QThread> _thread;
+    std::unique_ptr<QObject> _host; // lives on the manager's thread, to tear it down there
     std::unique_ptr<Relay> _relay;
     std::unique_ptr<PeriodicDataHandler> _periodic;
     BGPCom* _bgp = nullptr;
@@ -72,8 +73,9 @@ class tst_BGPComLink : public QObject
                 &PeriodicDataHandler::recvPeriodicData);
         _thread = std::make_unique<QThread>();
         connect(_thread.get(), &QThread::started, _bgp, &BGPCom::run);
-        connect(_thread.get(), &QThread::finished, _bgp, &QObject::deleteLater);
         _bgp->moveToThread(_thread.get());
+        _host = std::make_unique<QObject>();
+        _host->moveToThread(_thread.get());
         _thread->start();
         return true;
     }
@@ -101,9 +103,19 @@ private slots:
     void cleanup()
     {
         if (_thread) {
+            BGPCom* bgp = _bgp;
+            QMetaObject::invokeMethod(
+                _host.get(),
+                [bgp]() {
+                    delete bgp;
+                    NORVIK_TSAN_RELEASE(bgp); // the main thread deletes the tags next
+                },
+                Qt::BlockingQueuedConnection);
             _thread->quit();
             QVERIFY(_thread->wait(kTimeoutMs));
+            NORVIK_TSAN_ACQUIRE(bgp);
         }
+        _host.reset();
         _thread.reset();
         _bgp = nullptr;
         _periodic.reset();
@@ -122,6 +134,8 @@ private slots:
         _sim->setPeriodicData(frame);
         _sim->setPeriodicInterval(100);
         QSignalSpy fresh(_periodic.get(), &PeriodicDataHandler::dataFresh);
+        // The sample's policy (fallback when armed) keeps the unarmed remote off the tunnel.
+        QSignalSpy tunnel(_relay.get(), &Relay::tunnel);
 
         QTRY_COMPARE_WITH_TIMEOUT(_crane->value("g_link_status"), uint(STATE_OPERATIONAL),
                                   kTimeoutMs);
@@ -161,9 +175,6 @@ private slots:
         QTRY_COMPARE(_sim->receivedCount(BaseUnitSimulator::SERVICE_FORWARD), 1);
         QCOMPARE(_sim->received(BaseUnitSimulator::SERVICE_FORWARD).at(0).payload,
                  QByteArray("\x04\x09"));
-
-        // The sample's policy (fallback when armed) keeps the unarmed remote off the tunnel.
-        QSignalSpy tunnel(_relay.get(), &Relay::tunnel);
 
         // A dropped connection is reported and followed by a reconnect.
         _statusHistory.clear();

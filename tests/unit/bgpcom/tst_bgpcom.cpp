@@ -104,30 +104,6 @@ private slots:
         QCOMPARE(tunnel.size(), 1);
     }
 
-    void handshakeOfferedThroughTheTunnelEverySecond()
-    {
-        CraneSetup crane;
-        QVERIFY(crane.setUp(kNoBaseUnit, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
-        BGPCom bgp(crane.tags.get(), crane.app.get());
-        QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
-        bgp.run();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.size() >= 2, 5000);
-        const QByteArray init = tunnel.at(0).at(0).toByteArray();
-        QCOMPARE(init.left(8), QByteArray("LrdA\x01\x00\x16\x00", 8));
-        // Version 2.1, RUID 4660, BUID 39, then the application checksum.
-        QCOMPARE(init.mid(12, 6), QByteArray::fromHex("020134122700"));
-        QCOMPARE(init.size(), 12 + 22);
-
-        // Tunnel up: no more offers. Tunnel down: the offers resume.
-        bgp.initFallback();
-        tunnel.clear();
-        QTest::qWait(1500); // an offer would have come within one period
-        QCOMPARE(tunnel.size(), 0);
-        bgp.resetFallback();
-        QTRY_VERIFY_WITH_TIMEOUT(tunnel.size() >= 1, 5000);
-        QCOMPARE(tunnel.at(0).at(0).toByteArray().at(4), char(ID_INIT));
-    }
-
     void incompleteConfiguration_data()
     {
         QTest::addColumn<QString>("baseId");
