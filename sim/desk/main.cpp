@@ -1,35 +1,38 @@
-// The remote on the desk: the sample installation, the internal processor
-// stand-in on a pseudo-terminal in a temporary sysroot, and the library's
-// internal link stack with its six services on a service thread of its own.
-// A short script runs the reset handshake, the configuration walk, select,
-// arm, process data, a notification and a popup, a machine stop with its
-// release, and a stretch in which the internal processor stops answering.
+// The remote on the desk: the sample installation, a temporary sysroot with
+// the machine-stop line as files, the internal processor stand-in on a
+// pseudo-terminal, the base unit on loopback, the launcher on a private
+// local socket, and the library's NorvikLink facade as the interface creates
+// it. A script runs the reset handshake (a control system selects itself),
+// the configuration walk that brings the remote's identity and starts the
+// base-unit link, arm, process and periodic data, a notification and a
+// popup, a machine stop and its release, a command round trip, and a stretch
+// in which the internal processor stops answering.
+#include "baseunitsimulator.h"
 #include "configurationpeer.h"
-#include "configurationservice.h"
 #include "internalprocessorsim.h"
-#include "norvik_link_defines.h"
+#include "launchersimulator.h"
+#include "norvik_link.h"
 #include "notificationpeer.h"
-#include "notificationservice.h"
 #include "processdatapeer.h"
 #include "sampleinstall.h"
-#include "service_layer.h"
 #include "systemeventpeer.h"
-#include "systemeventservice.h"
 #include "tag.h"
 #include "tagdatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QLoggingCategory>
 #include <QMetaEnum>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 
 #include <cmath>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -41,9 +44,11 @@ QTextStream& line()
     return out << QString::asprintf("%7.3fs  ", sinceStart.elapsed() / 1000.0);
 }
 
-template<typename E> const char* nameOf(E value)
+bool writeFile(const QString& path, const QByteArray& content)
 {
-    return QMetaEnum::fromType<E>().valueToKey(value);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
 } // namespace
@@ -52,22 +57,32 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription("The remote's internal link and services on the desk");
+    parser.setApplicationDescription("The remote on the desk");
     parser.addHelpOption();
-    parser.addOption({ "seconds", "How long to run (default 10).", "n", "10" });
+    parser.addOption({ "seconds", "How long to run (default 14).", "n", "14" });
     parser.addOption({ "trace", "Print every packet on the serial line." });
+    parser.addOption({ "log", "Show the library's own log." });
     parser.process(app);
     const int seconds = qMax(2, parser.value("seconds").toInt());
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
-    QLoggingCategory::setFilterRules("default.info=false");
+    if (!parser.isSet("log"))
+        QLoggingCategory::setFilterRules("*.info=false\n*.warning=false");
 
+    // The remote's world in temporary folders.
     SampleInstall sample;
     sample.useApp("crane");
-    QTemporaryDir sysroot;
+    QTemporaryDir sysroot, runtime;
     qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
+    qputenv("TMPDIR", runtime.path().toLocal8Bit());
+    const QString gpio = sysroot.path() + "/sys/class/gpio/";
+    writeFile(gpio + "export", "");
+    writeFile(gpio + "gpio37/direction", "");
+    writeFile(gpio + "gpio37/value", "1");
+    QDir().mkpath(sysroot.path() + "/etc");
+    QDir().mkpath(sysroot.path() + "/var/lib/norviklinklibdata");
 
-    // The internal processor and its services.
+    // The stand-ins.
     InternalProcessorSim ip;
     if (!sample.isValid() || !ip.open(sysroot.path()))
         return 1;
@@ -75,35 +90,31 @@ int main(int argc, char** argv)
     ConfigurationPeer parameters(&ip);
     parameters.setValue("RCSR", 0x01040107); // 1.4
     parameters.setValue("ECSR", 0x02030009); // 2.3.9
-    parameters.setValue("HWRV", 0x02010000); // 2.1
-    parameters.setValue("RUID", 0x1234);
-    parameters.setValue("IJS1", 1190);
+    parameters.setValue("RUID", 4660);
     ProcessDataPeer processData(&ip);
     processData.loadLayout(sample.sharedConfigDir() + "/remoteInternalInputTags.csv");
     NotificationPeer notifications(&ip);
+    BaseUnitSimulator baseUnit;
+    baseUnit.setBaseId(39);
+    baseUnit.setAppDir(sample.appDir("crane"));
+    if (!baseUnit.listen(QHostAddress::LocalHost, 1147)) {
+        out << "the base-unit stand-in cannot listen on 127.0.0.1:1147\n";
+        return 1;
+    }
+    baseUnit.setStatusOnInit(39, 1);
+    LauncherSimulator launcher;
+    launcher.listen();
 
-    // The library side: tags on this thread, the stack on the service thread.
-    TagDatabase tags;
-    tags.prePopulate();
-    ServiceLayer* layer = new ServiceLayer(&tags);
-    QThread serviceThread;
-    layer->moveToThread(&serviceThread);
-    serviceThread.start(QThread::InheritPriority);
-    QMetaObject::invokeMethod(layer, "run", Qt::BlockingQueuedConnection);
-    const auto services = layer->getServices();
-    auto* state = qobject_cast<SystemEventService*>(services.value(SERV_ID_SYSTEM_EVENT));
-    auto* configuration
-        = qobject_cast<ConfigurationService*>(services.value(SERV_ID_CONFIGURATION));
-    auto* notify = qobject_cast<NotificationService*>(services.value(SERV_ID_NOTIFICATION));
-
+    // The library, as the interface creates it.
     sinceStart.start();
-    out << "internal processor stand-in on " << ip.slaveName() << ", sample installation in "
-        << sample.root() << "\n\n";
-    int packets = 0, retransmissions = 0, failures = 0;
-    int lastNumber = -1;
+    NorvikLink link;
+    TagDatabase* tags = link.getTags();
+    out << "remote on the desk: sysroot " << sysroot.path() << ", internal processor on "
+        << ip.slaveName() << ", base unit on 127.0.0.1:1147\n\n";
+
+    int retransmissions = 0, lastNumber = -1;
     QObject::connect(
         &ip, &InternalProcessorSim::packetReceived, [&](const InternalProcessorSim::Packet& p) {
-            ++packets;
             const bool again = p.messageClass == 1 && p.packetNumber == lastNumber;
             retransmissions += again;
             if (p.messageClass == 1)
@@ -113,103 +124,119 @@ int main(int argc, char** argv)
                        << " service " << p.serviceId << " " << p.payload.toHex(' ')
                        << (again ? "  (retransmission)" : "") << "\n";
         });
-
-    QObject::connect(state, &SystemEventService::stateChanged, &app,
-                     [&](SystemEventService::States s) {
-                         if (s == SystemEventService::NO_RI_Link)
-                             ++failures;
-                         line() << "RC state  " << nameOf(s) << "\n";
+    QObject::connect(link.systemEventService(), &SystemEventService::stateChanged, &app,
+                     [](SystemEventService::States s) {
+                         line() << "RC state  "
+                                << QMetaEnum::fromType<SystemEventService::States>().valueToKey(s)
+                                << "\n";
                      });
-    for (const char* name : { "rc_sw_rev", "ec_sw_rev", "hw_rev", "ru_id", "joystick_01_id" }) {
-        if (Tag* tag = tags.get(name))
+    for (const char* name : { "rc_sw_rev", "ec_sw_rev", "ru_identity", "g_link_status", "bu_state",
+                              "hydraulic_pressure" }) {
+        if (Tag* tag = tags->get(QString::fromLatin1(name)))
             QObject::connect(tag, &Tag::valueUpdated, &app, [name](const QVariant& v) {
-                line() << "config    " << name << " = " << v.toString() << "\n";
+                line() << "tag       " << name << " = " << v.toString() << "\n";
             });
     }
-    Tag* joystick = tags.get("joystick_01");
-    QObject::connect(notify, &NotificationService::notificationNew, &app,
-                     [](QString text, NOTIFICATION_ID_T, int reference,
-                        NorvikLinkDefines::NotificationSeverity severity) {
-                         line() << "notice    #" << reference << " " << nameOf(severity) << " \""
+    QObject::connect(&link, &NorvikLink::newNotification, &app,
+                     [](QString text, NOTIFICATION_ID_T, int reference, quint8 severity) {
+                         line() << "notice    #" << reference << " severity " << severity << " \""
                                 << text << "\"\n";
                      });
-    QObject::connect(notify, &NotificationService::popupNotificationNew, &app,
-                     [notify](QString text, NOTIFICATION_ID_T, int reference,
-                              NorvikLinkDefines::NotificationSeverity severity) {
-                         line() << "popup     #" << reference << " " << nameOf(severity) << " \""
+    QObject::connect(&link, &NorvikLink::newPopupNotification, &app,
+                     [&link](QString text, NOTIFICATION_ID_T, int reference, quint8 severity) {
+                         line() << "popup     #" << reference << " severity " << severity << " \""
                                 << text << "\", operator acknowledges\n";
-                         QMetaObject::invokeMethod(
-                             notify, [notify, reference] { notify->acknowledge(reference); });
+                         link.ackNotificationSlot(reference);
                      });
     QObject::connect(&notifications, &NotificationPeer::acknowledged, [](quint16 reference) {
         line() << "IP        popup #" << reference << " acknowledged on the line\n";
     });
-    QObject::connect(&processData, &ProcessDataPeer::statusFrameReceived,
-                     [](const QByteArray& frame) {
-                         static int n = 0;
-                         if (n++ % 4 == 0)
-                             line() << "status    frame to IP " << frame.toHex(' ') << "\n";
+    QObject::connect(&link, &NorvikLink::stopPressed,
+                     [] { line() << "button    machine stop pressed\n"; });
+    QObject::connect(&link, &NorvikLink::stopReleased,
+                     [] { line() << "button    machine stop released\n"; });
+    QObject::connect(
+        &baseUnit, &BaseUnitSimulator::messageReceived, [](quint8 id, const QByteArray& payload) {
+            if (id == BaseUnitSimulator::CMD || id == BaseUnitSimulator::E_STOP
+                || id == BaseUnitSimulator::INIT)
+                line() << "BU        received id " << id << " " << payload.toHex(' ') << "\n";
+        });
+    QObject::connect(&link, &NorvikLink::recvCmd, [](const QString& text) {
+        line() << "command   from the base unit: \"" << text << "\"\n";
+    });
+    QObject::connect(&launcher, &LauncherSimulator::commandReceived,
+                     [](const QString& command, const QString& data) {
+                         line() << "launcher  " << command << " " << data << "\n";
                      });
 
-    // The script, on a 100 ms tick.
-    const auto onService = [](QObject* target, const char* slot) {
-        QMetaObject::invokeMethod(target, slot, Qt::QueuedConnection);
-    };
+    // The script, on a 100 ms tick, repeated every 14 s.
     int tick = 0;
     QTimer script;
     QObject::connect(&script, &QTimer::timeout, [&] {
         const int t = ++tick * 100;
-        const int phase = t % 10000;
+        const int phase = t % 14000;
         if (phase == 300) {
-            line() << "script    reset\n";
-            onService(state, "reset");
-        } else if (phase == 700) {
-            line() << "script    read the configuration parameters\n";
-            onService(configuration, "requestConfigurationParameters");
-        } else if (phase == 1500) {
-            line() << "script    select\n";
-            onService(state, "select");
-        } else if (phase == 2000) {
+            line() << "script    the internal processor starts the handshake\n";
+            events.sendEvent(SystemEventService::RESET);
+        } else if (phase == 2500) {
             line() << "script    arm\n";
-            onService(state, "arm");
+            link.arm();
         } else if (phase == 3000) {
+            QByteArray frame(14, '\0');
+            frame[4] = char(0x2C);
+            frame[5] = char(0x01);
+            baseUnit.setPeriodicData(frame);
+            baseUnit.setPeriodicInterval(200);
+        } else if (phase == 4000) {
             notifications.raise(7, 3, 1, QStringLiteral("Battery low"));
-        } else if (phase == 3500) {
-            notifications.raisePopup(8, 5, 2, QStringLiteral("Drop detected"));
         } else if (phase == 4500) {
-            line() << "script    machine stop pressed\n";
-            onService(state, "stopTriggered");
+            notifications.raisePopup(8, 5, 2, QStringLiteral("Drop detected"));
+        } else if (phase == 5500) {
+            line() << "script    operator presses the machine stop\n";
+            writeFile(gpio + "gpio37/value", "0");
         } else if (phase == 6500) {
+            writeFile(gpio + "gpio37/value", "1");
+        } else if (phase == 8000) {
+            line() << "script    command round trip\n";
+            link.sendCmd(QStringLiteral("lift"));
+            baseUnit.sendCommand("lifted");
+        } else if (phase == 9000) {
+            link.startApp(QStringLiteral("diagnostics_ui"));
+        } else if (phase == 10000) {
             line() << "script    internal processor stops answering\n";
             ip.setWithholdAcks(true);
             events.setAutoReply(false);
-            onService(state, "unselect");
-        } else if (phase == 7500) {
+            link.disarm();
+        } else if (phase == 11500) {
             line() << "script    internal processor answers again\n";
             ip.setWithholdAcks(false);
             events.setAutoReply(true);
-            onService(state, "reset");
+            events.sendEvent(SystemEventService::RESET);
         }
-        // Process data: the joystick swings, one frame a tick.
         processData.setJoystick(1, qint16(800 * std::sin(t / 700.0)));
         processData.sendFrame();
-        if (t % 1000 == 0 && joystick)
-            line() << "tag       joystick_01 = " << joystick->getValue().toInt() << "\n";
     });
     script.start(100);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
 
-    QMetaObject::invokeMethod(
-        layer, [layer] { delete layer; }, Qt::BlockingQueuedConnection);
-    serviceThread.quit();
-    serviceThread.wait();
+    const auto value = [tags](const char* name) {
+        Tag* tag = tags->get(QString::fromLatin1(name));
+        return tag ? tag->getValue().toString() : QStringLiteral("-");
+    };
     out << "\nsummary after " << sinceStart.elapsed() / 1000.0 << " s\n"
-        << "  RC state at the end       " << nameOf(state->state()) << "\n"
-        << "  packets RU -> IP          " << packets << "\n"
-        << "  retransmissions           " << retransmissions << "\n"
-        << "  link failures             " << failures << "\n"
-        << "  status frames to IP       " << processData.statusFrames().size() << "\n"
-        << "  popups acknowledged       " << notifications.acknowledgements().size() << Qt::endl;
-    return 0;
+        << "  RC state                 "
+        << QMetaEnum::fromType<SystemEventService::States>().valueToKey(
+               link.systemEventService()->state())
+        << "\n"
+        << "  link status (g_link_status) " << value("g_link_status") << "\n"
+        << "  remote identity          " << value("ru_identity") << "\n"
+        << "  retransmissions          " << retransmissions << "\n"
+        << "  status frames to IP      " << processData.statusFrames().size() << "\n"
+        << "  popups acknowledged      " << notifications.acknowledgements().size() << "\n"
+        << "  base-unit commands       " << baseUnit.receivedCount(BaseUnitSimulator::CMD) << "\n"
+        << "  launcher commands        " << launcher.commands().size() << Qt::endl;
+    // The library's threads live until process exit, as on the remote.
+    std::fflush(stdout);
+    std::_Exit(0);
 }
