@@ -7,6 +7,7 @@
 #include "configurationpeer.h"
 #include "internalprocessorsim.h"
 #include "norvik_link.h"
+#include "remoteworld.h"
 #include "sampleinstall.h"
 #include "systemeventpeer.h"
 
@@ -23,40 +24,7 @@
 #include <functional>
 #include <vector>
 
-namespace {
-bool waitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
-}
-
-double at(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
-}
-
-void report(const char* what, const std::vector<double>& v)
-{
-    std::printf("%-46s n=%zu  p50 %.1f  p99 %.1f  max %.1f  min %.1f ms\n", what, v.size(),
-                at(v, 0.5), at(v, 0.99), at(v, 1.0), at(v, 0.0));
-}
-} // namespace
+using namespace remoteworld;
 
 int main(int argc, char** argv)
 {
@@ -72,12 +40,7 @@ int main(int argc, char** argv)
     sample.useApp("crane");
     QTemporaryDir sysroot;
     qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
-    const QString gpio = sysroot.path() + "/sys/class/gpio/";
-    writeFile(gpio + "export", "");
-    writeFile(gpio + "gpio37/direction", "");
-    writeFile(gpio + "gpio37/value", "1");
-    QDir().mkpath(sysroot.path() + "/etc");
-    QDir().mkpath(sysroot.path() + "/var/lib/norviklinklibdata");
+    prepareSysroot(sysroot.path());
 
     InternalProcessorSim ip;
     SystemEventPeer events(&ip);
@@ -105,7 +68,7 @@ int main(int argc, char** argv)
         link = new NorvikLink;
         startup.push_back(t.nsecsElapsed() / 1e6);
     }
-    report("NorvikLink constructor", startup);
+    report("NorvikLink constructor", startup, "ms");
 
     events.sendEvent(SystemEventService::RESET);
     waitFor([&] { return baseUnit.isInitialized(); }, 10000);
@@ -140,20 +103,20 @@ int main(int argc, char** argv)
             3000);
         pressedAt = wireAt = stateAt = 0;
         pressedAt = clock.nsecsElapsed();
-        writeFile(gpio + "gpio37/value", "0");
+        writeFile(stopButton(sysroot.path()), "0");
         if (!waitFor([&] { return wireAt && stateAt; }, 3000))
             ++lost;
         if (wireAt)
             toWire.push_back((wireAt - pressedAt) / 1e6);
         if (stateAt)
             toState.push_back((stateAt - pressedAt) / 1e6);
-        writeFile(gpio + "gpio37/value", "1");
+        writeFile(stopButton(sysroot.path()), "1");
         waitFor([&] { return link->systemEventService()->state() == SystemEventService::SELECTED; },
                 3000);
     }
     std::printf("machine stop, %d presses, %d lost\n", presses, lost);
-    report("  GPIO \"0\" -> ID_E_STOP at the base unit", toWire);
-    report("  GPIO \"0\" -> stateChanged(STOP) on main", toState);
+    report("  GPIO \"0\" -> ID_E_STOP at the base unit", toWire, "ms");
+    report("  GPIO \"0\" -> stateChanged(STOP) on main", toState, "ms");
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -6,6 +6,7 @@
 //   cpu       CPU time of the service thread at 200 frames/s in and 2 frames/s out
 #include "internalprocessorsim.h"
 #include "processdatapeer.h"
+#include "remoteworld.h"
 #include "sampleinstall.h"
 #include "service_layer.h"
 #include "systemeventpeer.h"
@@ -27,33 +28,7 @@
 #include <functional>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
-    return true;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
-}
-
-void report(const char* what, const std::vector<double>& v, const char* unit)
-{
-    std::printf("%-44s n=%zu  p50 %.3f  p99 %.3f  max %.3f  min %.3f %s\n", what, v.size(),
-                percentile(v, 0.5), percentile(v, 0.99), percentile(v, 1.0), percentile(v, 0.0),
-                unit);
-}
+using namespace remoteworld;
 
 struct Stack
 {

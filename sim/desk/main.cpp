@@ -14,6 +14,7 @@
 #include "norvik_link.h"
 #include "notificationpeer.h"
 #include "processdatapeer.h"
+#include "remoteworld.h"
 #include "sampleinstall.h"
 #include "systemeventpeer.h"
 #include "tag.h"
@@ -44,13 +45,6 @@ QTextStream& line()
     return out << QString::asprintf("%7.3fs  ", sinceStart.elapsed() / 1000.0);
 }
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -75,12 +69,8 @@ int main(int argc, char** argv)
     QTemporaryDir sysroot, runtime;
     qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
     qputenv("TMPDIR", runtime.path().toLocal8Bit());
-    const QString gpio = sysroot.path() + "/sys/class/gpio/";
-    writeFile(gpio + "export", "");
-    writeFile(gpio + "gpio37/direction", "");
-    writeFile(gpio + "gpio37/value", "1");
-    QDir().mkpath(sysroot.path() + "/etc");
-    QDir().mkpath(sysroot.path() + "/var/lib/norviklinklibdata");
+    remoteworld::prepareSysroot(sysroot.path());
+    const QString stopButton = remoteworld::stopButton(sysroot.path());
 
     // The stand-ins.
     InternalProcessorSim ip;
@@ -193,9 +183,9 @@ int main(int argc, char** argv)
             notifications.raisePopup(8, 5, 2, QStringLiteral("Drop detected"));
         } else if (phase == 5500) {
             line() << "script    operator presses the machine stop\n";
-            writeFile(gpio + "gpio37/value", "0");
+            remoteworld::writeFile(stopButton, "0");
         } else if (phase == 6500) {
-            writeFile(gpio + "gpio37/value", "1");
+            remoteworld::writeFile(stopButton, "1");
         } else if (phase == 8000) {
             line() << "script    command round trip\n";
             link.sendCmd(QStringLiteral("lift"));

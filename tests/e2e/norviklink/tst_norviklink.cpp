@@ -10,6 +10,7 @@
 #include "norvik_link.h"
 #include "notificationpeer.h"
 #include "notificationstoreage.h"
+#include "remoteworld.h"
 #include "sampleinstall.h"
 #include "systemeventpeer.h"
 #include "tag.h"
@@ -22,21 +23,11 @@
 
 using S = SystemEventService::States;
 
+using namespace remoteworld;
+
 namespace {
 const char* const baseUnitAddress = "127.0.0.41";
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 } // namespace
 
 class tst_NorvikLink : public QObject
@@ -78,11 +69,7 @@ private slots:
         qputenv("NORVIK_SYSROOT", m_sysroot.path().toLocal8Bit());
         qputenv("TMPDIR", m_tmp.path().toLocal8Bit()); // the launcher socket lives here
 
-        QVERIFY(writeFile(gpio("export"), ""));
-        QVERIFY(writeFile(gpio("gpio37/direction"), ""));
-        QVERIFY(writeFile(gpio("gpio37/value"), "1"));
-        QVERIFY(QDir().mkpath(m_sysroot.path() + "/etc"));
-        QVERIFY(QDir().mkpath(m_sysroot.path() + "/var/lib/norviklinklibdata"));
+        QVERIFY(prepareSysroot(m_sysroot.path()));
 
         m_ip = new InternalProcessorSim(this);
         QVERIFY(m_ip->open(m_sysroot.path()));
