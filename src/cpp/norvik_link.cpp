@@ -163,8 +163,10 @@ NorvikLink::NorvikLink(QObject* parent)
 
 NorvikLink::~NorvikLink()
 {
-    // The service thread, the service layer, the machine stop, the base-unit
-    // manager and the IP timer have no parent and live until process exit.
+    // The service thread, the service layer, the machine stop and the
+    // base-unit manager have no parent and live until process exit. The IP
+    // timer has nothing left to refresh once the facade is gone.
+    delete checkMyIpTimer;
     _services.clear();
 }
 
