@@ -26,7 +26,7 @@ using S = SystemEventService::States;
 using namespace remoteworld;
 
 namespace {
-const char* const baseUnitAddress = "127.0.0.41";
+const char* const baseUnitAddress = "127.0.0.61";
 
 } // namespace
 
