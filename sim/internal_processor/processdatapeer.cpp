@@ -7,7 +7,6 @@
 #include <QTimer>
 
 namespace {
-constexpr quint8 serviceId = 1;
 
 int column(const ConfigFile& table, const QString& row, const char* key)
 {
@@ -16,18 +15,18 @@ int column(const ConfigFile& table, const QString& row, const char* key)
 } // namespace
 
 ProcessDataPeer::ProcessDataPeer(InternalProcessorSim* sim, QObject* parent)
-    : QObject(parent)
-    , m_sim(sim)
+    : ServicePeer(sim, parent)
     , m_timer(new QTimer(this))
 {
     connect(m_timer, &QTimer::timeout, this, [this] { sendFrame(); });
-    connect(m_sim, &InternalProcessorSim::packetReceived, this,
-            [this](const InternalProcessorSim::Packet& p) {
-                if (p.serviceId != serviceId || p.messageClass != 1)
-                    return;
-                m_statusFrames.append(p.payload);
-                emit statusFrameReceived(p.payload);
-            });
+}
+
+void ProcessDataPeer::handlePacket(const InternalProcessorSim::Packet& p)
+{
+    if (p.messageClass != 1)
+        return;
+    m_statusFrames.append(p.payload);
+    emit statusFrameReceived(p.payload);
 }
 
 bool ProcessDataPeer::loadLayout(const QString& tablePath)
@@ -104,9 +103,9 @@ void ProcessDataPeer::setBytes(int position, const QByteArray& bytes)
 void ProcessDataPeer::sendFrame(quint8 messageClass)
 {
     if (messageClass == 3)
-        m_sim->sendAnswer(serviceId, 0, m_frame);
+        sim()->sendAnswer(serviceId, 0, m_frame);
     else
-        m_sim->sendPacket(serviceId, messageClass, m_frame);
+        sim()->sendPacket(serviceId, messageClass, m_frame);
 }
 
 void ProcessDataPeer::startSending(int intervalMs)

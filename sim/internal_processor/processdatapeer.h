@@ -1,23 +1,25 @@
 #ifndef PROCESSDATAPEER_H
 #define PROCESSDATAPEER_H
 
+#include "servicepeer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QObject>
 #include <QString>
 
-class InternalProcessorSim;
 class QTimer;
 
 // The internal processor's side of process data (service 1): keeps an input
 // frame laid out as an input tag table says, sends it on demand or at a
 // rate, and records the status frames the library sends.
-class ProcessDataPeer : public QObject
+class ProcessDataPeer : public ServicePeer
 {
     Q_OBJECT
 
 public:
+    static constexpr quint8 serviceId = 1;
+
     explicit ProcessDataPeer(InternalProcessorSim* sim, QObject* parent = nullptr);
 
     // Takes the byte positions from an input tag table; the frame becomes as
@@ -48,6 +50,12 @@ public:
 signals:
     void statusFrameReceived(const QByteArray& frame);
 
+protected:
+    bool handles(quint8 id) const override { return id == serviceId; }
+    // Each status frame is recorded once, also when a late acknowledgement
+    // made the library send it again.
+    void handlePacket(const InternalProcessorSim::Packet& packet) override;
+
 private:
     struct Field
     {
@@ -58,7 +66,6 @@ private:
         QString dataType;
     };
 
-    InternalProcessorSim* m_sim;
     QTimer* m_timer;
     QHash<QString, Field> m_fields;
     QByteArray m_frame;

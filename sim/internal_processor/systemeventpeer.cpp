@@ -3,44 +3,46 @@
 #include "internalprocessorsim.h"
 
 SystemEventPeer::SystemEventPeer(InternalProcessorSim* sim, QObject* parent)
-    : QObject(parent)
-    , m_sim(sim)
+    : ServicePeer(sim, parent)
 {
-    m_sim->setRequestHandler(0, [this](const InternalProcessorSim::Packet&) {
+    sim->setRequestHandler(0, [this](const InternalProcessorSim::Packet&) {
         ++m_resetRequests;
         return m_answerReset ? std::optional<QByteArray>(QByteArray()) : std::nullopt;
     });
-    connect(m_sim, &InternalProcessorSim::packetReceived, this,
-            [this](const InternalProcessorSim::Packet& p) {
-                if (p.serviceId != 0 || p.messageClass != 1 || p.payload.isEmpty())
-                    return;
-                const quint8 event = quint8(p.payload.at(0));
-                emit requestReceived(event);
-                if (!m_autoReply)
-                    return;
-                switch (event) {
-                case Events::SELECT:
-                    sendEvent(m_selectOk ? Events::SELECT_OK : Events::SELECT_FAIL);
-                    break;
-                case Events::UNSELECT:
-                    sendEvent(Events::UNSELECT_DONE);
-                    break;
-                case Events::ARM_REQUEST:
-                    sendEvent(m_armOk ? Events::ARM_OK : Events::ARM_FAIL);
-                    break;
-                case Events::DISARM_REQUEST:
-                    sendEvent(Events::DISARM_DONE);
-                    break;
-                case Events::POWER_OFF:
-                    sendEvent(Events::SHUTDOWN);
-                    break;
-                default:
-                    break;
-                }
-            });
+}
+
+// Forwarded requests are answered by the policy; each counts once even when
+// the library repeats it because an acknowledgement came late.
+void SystemEventPeer::handlePacket(const InternalProcessorSim::Packet& p)
+{
+    if (p.messageClass != 1 || p.payload.isEmpty())
+        return;
+    const quint8 event = quint8(p.payload.at(0));
+    emit requestReceived(event);
+    if (!m_autoReply)
+        return;
+    switch (event) {
+    case Events::SELECT:
+        sendEvent(m_selectOk ? Events::SELECT_OK : Events::SELECT_FAIL);
+        break;
+    case Events::UNSELECT:
+        sendEvent(Events::UNSELECT_DONE);
+        break;
+    case Events::ARM_REQUEST:
+        sendEvent(m_armOk ? Events::ARM_OK : Events::ARM_FAIL);
+        break;
+    case Events::DISARM_REQUEST:
+        sendEvent(Events::DISARM_DONE);
+        break;
+    case Events::POWER_OFF:
+        sendEvent(Events::SHUTDOWN);
+        break;
+    default:
+        break;
+    }
 }
 
 void SystemEventPeer::sendEvent(quint8 event, quint8 messageClass)
 {
-    m_sim->sendPacket(0, messageClass, QByteArray(1, char(event)));
+    sim()->sendPacket(0, messageClass, QByteArray(1, char(event)));
 }

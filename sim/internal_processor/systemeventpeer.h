@@ -1,17 +1,14 @@
 #ifndef SYSTEMEVENTPEER_H
 #define SYSTEMEVENTPEER_H
 
+#include "servicepeer.h"
 #include "systemeventservice.h"
-
-#include <QObject>
-
-class InternalProcessorSim;
 
 // The internal processor's side of the remote-control state (service 0):
 // answers the reset request and reports the outcome of forwarded requests
 // by a simple policy, or sends any event on command. The event bytes are
 // those of SystemEventService::Events.
-class SystemEventPeer : public QObject
+class SystemEventPeer : public ServicePeer
 {
     Q_OBJECT
 
@@ -35,8 +32,11 @@ public:
 signals:
     void requestReceived(quint8 event);
 
+protected:
+    bool handles(quint8 serviceId) const override { return serviceId == 0; }
+    void handlePacket(const InternalProcessorSim::Packet& packet) override;
+
 private:
-    InternalProcessorSim* m_sim;
     bool m_answerReset = true;
     bool m_selectOk = true;
     bool m_armOk = true;
