@@ -11,8 +11,10 @@ ConfigurationPeer::ConfigurationPeer(InternalProcessorSim* sim, QObject* parent)
     , m_sim(sim)
 {
     m_sim->setRequestHandler(serviceId, [this](const InternalProcessorSim::Packet& request) {
-        m_requests.append(request.payload);
-        emit parameterRequested(request.payload);
+        if (!request.repeat) {
+            m_requests.append(request.payload);
+            emit parameterRequested(request.payload);
+        }
         if (!m_answering)
             return std::optional<QByteArray>();
         return std::optional<QByteArray>(m_table.value(request.payload, encode(0xFFFFFFFFu)));

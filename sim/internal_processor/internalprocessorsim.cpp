@@ -212,6 +212,14 @@ void InternalProcessorSim::handleFrame(const QByteArray& raw)
         return;
     }
     packet.receivedAtMs = nowMs();
+    if (packet.messageClass == 1 || packet.messageClass == 2) {
+        // The library has one data packet in flight at a time, so a repeat
+        // can only be of the packet just before it.
+        packet.repeat = m_lastData.messageClass == packet.messageClass
+            && m_lastData.packetNumber == packet.packetNumber
+            && m_lastData.serviceId == packet.serviceId && m_lastData.payload == packet.payload;
+        m_lastData = packet;
+    }
     m_received.append(packet);
     emit packetReceived(packet);
 

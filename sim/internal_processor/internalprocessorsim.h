@@ -28,6 +28,11 @@ public:
         quint8 serviceId = 0;
         QByteArray payload;
         qint64 receivedAtMs = 0; // monotonic, QElapsedTimer epoch of the simulator
+        // A class-1 or class-2 packet the library sent again because its
+        // acknowledgement or answer came late: same number, service and
+        // payload as the data packet before it. It is acknowledged or
+        // answered again, as the real peer does, but counts once.
+        bool repeat = false;
     };
 
     // Answers a class-2 request of the library for one service; std::nullopt
@@ -109,6 +114,8 @@ private:
     int m_framesOut = 0;
     int m_badFramesIn = 0;
     int m_acksSent = 0;
+    // The last class-1 or class-2 packet, to recognise a repeat of it.
+    Packet m_lastData;
 };
 
 Q_DECLARE_METATYPE(InternalProcessorSim::Packet)

@@ -9,13 +9,7 @@ ServicePeer::ServicePeer(InternalProcessorSim* sim, QObject* parent)
 
 void ServicePeer::onPacket(const InternalProcessorSim::Packet& packet)
 {
-    if (packet.messageClass != 1 && packet.messageClass != 2)
-        return;
-    const bool repeat = packet.packetNumber == m_lastNumber && packet.serviceId == m_lastService
-        && packet.payload == m_lastPayload;
-    m_lastNumber = packet.packetNumber;
-    m_lastService = packet.serviceId;
-    m_lastPayload = packet.payload;
-    if (!repeat && handles(packet.serviceId))
+    if ((packet.messageClass == 1 || packet.messageClass == 2) && !packet.repeat
+        && handles(packet.serviceId))
         handlePacket(packet);
 }

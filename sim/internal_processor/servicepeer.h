@@ -26,11 +26,6 @@ private:
     void onPacket(const InternalProcessorSim::Packet& packet);
 
     InternalProcessorSim* m_sim;
-    // The library has one data packet in flight at a time, so a repeat can
-    // only be of the packet just before it.
-    int m_lastNumber = -1;
-    quint8 m_lastService = 0;
-    QByteArray m_lastPayload;
 };
 
 #endif

@@ -5,8 +5,9 @@
 SystemEventPeer::SystemEventPeer(InternalProcessorSim* sim, QObject* parent)
     : ServicePeer(sim, parent)
 {
-    sim->setRequestHandler(0, [this](const InternalProcessorSim::Packet&) {
-        ++m_resetRequests;
+    sim->setRequestHandler(0, [this](const InternalProcessorSim::Packet& request) {
+        if (!request.repeat)
+            ++m_resetRequests;
         return m_answerReset ? std::optional<QByteArray>(QByteArray()) : std::nullopt;
     });
 }

@@ -138,6 +138,10 @@ void BGPCom::sendMachineStop()
     _rUzadClient->send(msg);
 }
 
+void BGPCom::machineStopReleased()
+{
+}
+
 void BGPCom::receiveServiceForward(QByteArray data)
 {
     if (_rUzadClient)

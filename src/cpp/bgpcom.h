@@ -69,6 +69,7 @@ public slots:
     void run();
     void sendCmd(QByteArray cmd);
     void sendMachineStop();
+    void machineStopReleased();
     void receiveServiceForward(QByteArray data);
     void initFallback();
     void resetFallback();

@@ -20,6 +20,8 @@ public:
 
     // Samples the pin once, emits on a change and returns the sampled state.
     STOPBUTTON_STATE checkButtonState();
+    // The state last reported by a signal (or found by the first sample).
+    STOPBUTTON_STATE buttonState() const { return stopButtonState; }
 
 signals:
     void stopPressed();

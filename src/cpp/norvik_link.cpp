@@ -82,7 +82,7 @@ NorvikLink::NorvikLink(QObject* parent)
     machineStop = new MachineStop(nullptr);
 
     serviceLayer = new ServiceLayer(tagDatabase, nullptr);
-    QThread* serviceThread = new QThread;
+    serviceThread = new QThread;
     serviceLayer->moveToThread(serviceThread);
     serviceThread->start(QThread::InheritPriority);
     QMetaObject::invokeMethod(serviceLayer, "run", Qt::BlockingQueuedConnection);
@@ -119,6 +119,17 @@ NorvikLink::NorvikLink(QObject* parent)
             &SystemEventService::stopReleased);
     if (Tag* state = tagDatabase->get(QStringLiteral("state")))
         connect(state, &Tag::valueUpdated, this, &NorvikLink::rcStateChanged);
+    // The button reported a stop held at start-up while it was being built,
+    // before anything was connected to it: hand that stop on now.
+    if (machineStop->buttonState() == STOP_BUTTON_PRESSED) {
+        QMetaObject::invokeMethod(eventService, &SystemEventService::stopTriggered,
+                                  Qt::QueuedConnection);
+        // The interface connects once the constructor has returned.
+        QTimer::singleShot(0, this, [this] {
+            if (machineStop->buttonState() == STOP_BUTTON_PRESSED)
+                emit stopPressed();
+        });
+    }
 
     // I2C, battery gauge and backlight join here once the peripherals are built.
 
@@ -163,11 +174,34 @@ NorvikLink::NorvikLink(QObject* parent)
 
 NorvikLink::~NorvikLink()
 {
-    // The service thread, the service layer, the machine stop and the
-    // base-unit manager have no parent and live until process exit. The IP
-    // timer has nothing left to refresh once the facade is gone.
     delete checkMyIpTimer;
+    // The manager first: it writes tags and feeds the fallback services.
+    endThread(bgpComThread, bgpCom);
+    bgpComThread = nullptr;
+    bgpCom = nullptr;
+    // The service layer takes the services, the transport and the serial
+    // port (joining its read thread) with it.
     _services.clear();
+    eventService = nullptr;
+    endThread(serviceThread, serviceLayer);
+    serviceThread = nullptr;
+    serviceLayer = nullptr;
+    delete machineStop;
+    machineStop = nullptr;
+    // The databases, the history and the launcher client are children and
+    // go with QObject's destructor, after every thread above has ended.
+}
+
+void NorvikLink::endThread(QThread* thread, QObject* worker)
+{
+    if (!thread)
+        return;
+    // Deferred deletions posted from finished() run on the thread before
+    // wait() returns.
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    thread->quit();
+    thread->wait();
+    delete thread;
 }
 
 bool NorvikLink::isControlSystem() const
@@ -238,9 +272,14 @@ void NorvikLink::initializeBGPCom(QVariant value)
             &PeriodicDataHandler::recvPeriodicData);
     connect(bgpCom, &BGPCom::configErrorNotification, this, &NorvikLink::newLocalNotificationSlot);
 
+    connect(machineStop, &MachineStop::stopReleased, bgpCom, &BGPCom::machineStopReleased);
+
     bgpComThread = new QThread;
     connect(bgpComThread, &QThread::started, bgpCom, &BGPCom::run);
     bgpCom->moveToThread(bgpComThread);
+    // A stop held now reaches the base unit as soon as the link is up.
+    if (machineStop->buttonState() == STOP_BUTTON_PRESSED)
+        QMetaObject::invokeMethod(bgpCom, &BGPCom::sendMachineStop, Qt::QueuedConnection);
     bgpComThread->start(QThread::InheritPriority);
 }
 
@@ -440,7 +479,12 @@ UserDatabase* NorvikLink::getUsers()
 
 void NorvikLink::updateIPs()
 {
-    if (!wlanIpTag) {
+    if (ipTagsFound) {
+        // Cleared from the tag database since: nothing left to refresh.
+        if (!wlanIpTag || !ethIpTag || !cableTag)
+            return;
+    } else {
+        ipTagsFound = true;
         wlanIpTag = tagDatabase->get(QStringLiteral("wlan0ip"));
         if (!wlanIpTag)
             qFatal("Tag \"wlan0ip\" not found!");

@@ -6,6 +6,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QVariant>
 
 class App;
@@ -32,6 +33,19 @@ class UserDatabase;
 // the internal link stack on its service thread, launcher, machine stop,
 // the hooks that start the base-unit link once the remote knows its
 // identity); afterwards it is the interface's single entry point.
+//
+// A machine stop held when the facade starts is not lost: once everything is
+// connected the facade hands it to the remote-control state machine and to
+// its own stopPressed(), and the base-unit manager, when it is created while
+// the button is held, sends the stop as soon as its link is up.
+//
+// Shutdown. The destructor ends the library's threads before anything they
+// use is freed: first the base-unit manager (deleted on its thread, which is
+// then joined), then the service layer with the serial port and the six
+// services (likewise, the serial read thread and the popup thread with it),
+// then the machine-stop button; the databases, the notification history and
+// the launcher client go last with the facade. Once the destructor returns no
+// thread of the library is left running.
 class NorvikLink : public QObject
 {
     Q_OBJECT
@@ -105,10 +119,13 @@ private slots:
 
 private:
     bool isControlSystem() const;
+    // Deletes the thread's worker on the thread itself, then joins it.
+    static void endThread(QThread* thread, QObject* worker);
 
     TagDatabase* tagDatabase = nullptr;
     AppDatabase* applications = nullptr;
-    Tag* systemStateTag = nullptr;
+    // Tags are guarded: TagDatabase::clear() may delete them at any time.
+    QPointer<Tag> systemStateTag;
     App* thisApp = nullptr;
     App* launchingApp = nullptr;
     UserDatabase* users = nullptr;
@@ -123,14 +140,16 @@ private:
     PeriodicDataHandler* periodicDataHandler = nullptr;
     QMap<unsigned char, ServiceBase*> _services;
     NotificationStorage* notificationStore = nullptr;
-    Tag* remoteIdTag = nullptr;
+    QPointer<Tag> remoteIdTag;
     MachineStop* machineStop = nullptr;
     QThread* bgpComThread = nullptr;
+    QThread* serviceThread = nullptr;
     QTimer* checkMyIpTimer = nullptr;
-    // Kept by updateIPs() after its first run.
-    Tag* wlanIpTag = nullptr;
-    Tag* ethIpTag = nullptr;
-    Tag* cableTag = nullptr;
+    // Found by the first updateIPs(), which the constructor runs.
+    bool ipTagsFound = false;
+    QPointer<Tag> wlanIpTag;
+    QPointer<Tag> ethIpTag;
+    QPointer<Tag> cableTag;
 };
 
 #endif

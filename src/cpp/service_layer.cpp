@@ -26,10 +26,21 @@ void ServiceLayer::run()
     _services.insert(SERV_ID_CFALLBACK, new CFallbackService(this));
     _services.insert(SERV_ID_GFALLBACK, new GFallbackService(this));
 
+    auto* events = static_cast<SystemEventService*>(_services.value(SERV_ID_SYSTEM_EVENT));
+    auto* configuration
+        = static_cast<ConfigurationService*>(_services.value(SERV_ID_CONFIGURATION));
     connect(_transport, &TransportLayer::readyRead, this, &ServiceLayer::readDataFromTransport);
-    connect(_transport, &TransportLayer::internalLinkFailed,
-            static_cast<SystemEventService*>(_services.value(SERV_ID_SYSTEM_EVENT)),
+    connect(_transport, &TransportLayer::internalLinkFailed, events,
             &SystemEventService::internalLinkFailed);
+    // A configuration walk cut by a link failure starts again once the reset
+    // handshake has brought the link back.
+    connect(_transport, &TransportLayer::internalLinkFailed, configuration,
+            &ConfigurationService::internalLinkFailed);
+    connect(events, &SystemEventService::stateChanged, configuration,
+            [configuration](SystemEventService::States state) {
+                if (state != SystemEventService::NO_RI_Link)
+                    configuration->internalLinkRestored();
+            });
     for (ServiceBase* service : qAsConst(_services))
         connect(service, &ServiceBase::readyReadFromService, _transport,
                 &TransportLayer::readDataFromService);

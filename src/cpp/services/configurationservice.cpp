@@ -79,6 +79,33 @@ void ConfigurationService::requestConfigurationParameters()
 {
     if (!onOwnThread(this, [this] { requestConfigurationParameters(); }))
         return;
+    if (m_requestOutstanding) {
+        // The answer on its way belongs to the request it answers; the new
+        // walk begins when it is in.
+        m_restartPending = true;
+        return;
+    }
+    m_configParamsIterator = m_configParams.cbegin();
+    sendRequest();
+}
+
+void ConfigurationService::internalLinkFailed()
+{
+    if (!m_requestOutstanding && !m_restartPending)
+        return;
+    qWarning("ConfigurationService: internal link failed during the configuration walk, it "
+             "starts again when the link is back");
+    m_requestOutstanding = false;
+    m_restartPending = false;
+    m_walkInterrupted = true;
+    m_configParamsIterator = m_configParams.cend();
+}
+
+void ConfigurationService::internalLinkRestored()
+{
+    if (!m_walkInterrupted)
+        return;
+    m_walkInterrupted = false;
     m_configParamsIterator = m_configParams.cbegin();
     sendRequest();
 }
@@ -128,8 +155,9 @@ void ConfigurationService::readData(const QByteArray& data, Link fromLink, quint
         return;
     }
 
-    if (m_configParamsIterator == m_configParams.cend())
-        return; // no walk in progress
+    if (!m_requestOutstanding)
+        return; // no request of the walk awaits an answer
+    m_requestOutstanding = false;
     const RCConfig& entry = *m_configParamsIterator;
     if (data.size() < valueSize) {
         qWarning("ConfigurationService: answer of %d bytes for %s is too short, %s left unchanged",
@@ -139,21 +167,26 @@ void ConfigurationService::readData(const QByteArray& data, Link fromLink, quint
         if (value != noValue)
             storeValue(entry, value);
     }
-    ++m_configParamsIterator;
+    if (m_restartPending) {
+        m_restartPending = false;
+        m_configParamsIterator = m_configParams.cbegin();
+    } else {
+        ++m_configParamsIterator;
+    }
     if (m_configParamsIterator != m_configParams.cend())
         sendRequest();
 }
 
 void ConfigurationService::sendRequest()
 {
+    m_requestOutstanding = true;
     emit readyReadFromService(m_configParamsIterator->configName.toLocal8Bit(), Internal, serviceId,
                               MSG_CLASS_SERVICE_ACK);
 }
 
 void ConfigurationService::storeValue(const RCConfig& entry, quint32 value)
 {
-    Tag* tag = _tags ? _tags->get(entry.tagName) : nullptr;
-    if (!tag)
+    if (!_tags)
         return;
     const unsigned b0 = value & 0xFF;
     const unsigned b2 = (value >> 16) & 0xFF;
@@ -165,9 +198,17 @@ void ConfigurationService::storeValue(const RCConfig& entry, quint32 value)
         v = QStringLiteral("%1.%2.%3").arg(b3).arg(b2).arg(b0);
     else
         v = QVariant(value);
-    // The tag is written on its own thread only.
+    // Looked up and written on the tags' own thread, so a tag database cleared
+    // meanwhile leaves nothing dangling here.
+    TagDatabase* tags = _tags;
+    const QString name = entry.tagName;
     QMetaObject::invokeMethod(
-        tag, [tag, v] { tag->setValue(v); }, Qt::AutoConnection);
+        tags,
+        [tags, name, v] {
+            if (Tag* tag = tags->get(name))
+                tag->setValue(v);
+        },
+        Qt::AutoConnection);
 }
 
 void ConfigurationService::answerRequest(const QByteArray& data)

@@ -19,16 +19,23 @@ class TagDatabase;
 // stores each in its tag. Requests of the internal processor are answered
 // from the running application's configuration and key tables.
 //
+// Pairing. An answer always belongs to the one request that is outstanding,
+// so its value goes to that request's tag. A walk restarted while a request
+// is outstanding begins once that answer is in, never shifting it onto the
+// first entry. A link failure loses the outstanding request (the transport
+// discards it); the walk then starts again from the first entry when the
+// link is back (internalLinkRestored()), so the remote's identity always
+// arrives.
+//
 // Threads. The service lives on the service thread, where readData() runs.
 // setConfigurationParameters() and requestConfigurationParameters() may be
 // called from any thread: from another thread they post themselves queued to
 // the service's thread and return at once, so the walk position and the
 // parameter map are only ever touched there. Calls made one after the other
 // from one thread take effect in that order. The tags belong to the main
-// thread: a value from the walk is written by a call queued to the tag's own
-// thread (direct when the service shares it). The tag database is only read
-// here (look-ups by name), and it does not change after start-up; likewise
-// the application's tables, which are only read.
+// thread: a value from the walk is looked up by name and written by a call
+// queued to the tag database's thread (direct when the service shares it),
+// so no tag pointer is kept here. The application's tables are only read.
 //
 // Short payloads. A value or request carries at least four bytes; anything
 // after the fourth is ignored. A shorter answer of the walk is logged and
@@ -63,6 +70,10 @@ public slots:
     // From another thread the tables are read later, on the service's thread:
     // the application must stay (applications live as long as their database).
     void setConfigurationParameters(App* app);
+    // The transport gave up on the internal link: an outstanding request is lost.
+    void internalLinkFailed();
+    // The reset handshake brought the link back: an interrupted walk starts again.
+    void internalLinkRestored();
 
 private:
     // Copies every row of the table into configurationParameters.
@@ -79,6 +90,12 @@ private:
     const QVector<RCConfig> m_configParams;
     // The parameter whose value is awaited; end() when no walk is in progress.
     QVector<RCConfig>::const_iterator m_configParamsIterator;
+    // The request for *m_configParamsIterator is out and its answer not yet in.
+    bool m_requestOutstanding = false;
+    // A walk was asked for while a request was outstanding.
+    bool m_restartPending = false;
+    // A link failure cut a walk short.
+    bool m_walkInterrupted = false;
 };
 
 #endif

@@ -14,6 +14,7 @@ ProcessdataElement::ProcessdataElement(QObject* parent, QString tagName, TagData
                              << "- it is left out of the process-data frame";
         return;
     }
+    present = true;
     dataType = tag->getDataType();
     byteSize = tag->getByteSize();
     const bool integer = dataType == TDBT_INT || dataType == TDBT_UINT;
@@ -34,7 +35,7 @@ void ProcessdataElement::updateMe(QVariant newValue)
 
 QByteArray ProcessdataElement::getValue() const
 {
-    if (!tag)
+    if (!present)
         return QByteArray();
     if (dataType == TDBT_RAW)
         return value.canConvert<QByteArray>() ? value.toByteArray() : QByteArray(byteSize, '\0');

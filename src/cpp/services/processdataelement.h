@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 
@@ -26,7 +27,9 @@ class TagDatabase;
 // fields after it: a tag of another type or of an integer size other than 1,
 // 2 or 4, and a value that is not an integer, contribute the tag's byte size
 // in zero bytes. Only a tag that does not exist contributes nothing, as no
-// table gives it a size; that is logged once when the element is built.
+// table gives it a size; that is logged once when the element is built. A tag
+// deleted later (the tag database cleared) keeps its place with its last
+// value.
 class ProcessdataElement : public QObject
 {
     Q_OBJECT
@@ -45,7 +48,11 @@ public slots:
 private:
     QVariant value;
     QString tagName;
-    Tag* tag = nullptr;
+    // Taken at construction; guarded, since the tag database can be cleared.
+    QPointer<Tag> tag;
+    // Whether the tag existed at construction; the frame layout follows
+    // that, also after the tag is gone.
+    bool present = false;
     tagDataType dataType = TDBT_NOT_SET;
     int byteSize = 0;
 };

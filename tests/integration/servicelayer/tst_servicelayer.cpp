@@ -2,14 +2,15 @@
 // a service thread of its own with all six services, the tag database on
 // the main thread, and the internal processor stand-in on a real
 // pseudo-terminal with its service peers.
+#include "app.h"
 #include "cfallbackservice.h"
 #include "configurationpeer.h"
 #include "configurationservice.h"
+#include "datasvcfixture.h"
 #include "fallbackpeer.h"
-#include "gfallbackservice.h"
 #include "internalprocessorsim.h"
+#include "notificationpeer.h"
 #include "notificationservice.h"
-#include "processdata.h"
 #include "processdatapeer.h"
 #include "sampleinstall.h"
 #include "service_layer.h"
@@ -34,30 +35,34 @@ private:
     QTemporaryDir* m_sysroot = nullptr;
     InternalProcessorSim* m_sim = nullptr;
     SystemEventPeer* m_events = nullptr;
+    ConfigurationPeer* m_config = nullptr;
     TagDatabase* m_tags = nullptr;
     QThread* m_thread = nullptr;
     ServiceLayer* m_layer = nullptr;
     SystemEventService* m_state = nullptr;
-    QSignalSpy* m_changes = nullptr;
+    // State changes as they reach the main thread.
+    QList<S> m_states;
 
-    // Calls a slot of a service on the service thread, as the facade does.
+    template<typename T> T* service(int id) const
+    {
+        return qobject_cast<T*>(m_layer->getServices().value(quint8(id)));
+    }
+    // Calls into the stack on the service thread, as the facade does.
     template<typename Fn> void onServiceThread(Fn fn)
     {
         QMetaObject::invokeMethod(m_layer, fn, Qt::QueuedConnection);
     }
-
-    S lastState() const { return m_changes->last().at(0).value<S>(); }
-
     void expectState(S state)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!m_changes->isEmpty() && lastState() == state, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_states.isEmpty() && m_states.last() == state, 5000);
     }
-
-    void reachWaiting()
+    void handshake()
     {
         onServiceThread([this] { m_state->reset(); });
         expectState(S::WAITING);
     }
+    QVariant value(const char* name) const { return m_tags->get(QLatin1String(name))->getValue(); }
+    void set(const char* name, const QVariant& v) { m_tags->get(QLatin1String(name))->setValue(v); }
 
 private slots:
     void initTestCase()
@@ -74,175 +79,176 @@ private slots:
         m_sim = new InternalProcessorSim;
         QVERIFY(m_sim->open(m_sysroot->path()));
         m_events = new SystemEventPeer(m_sim);
+        m_config = new ConfigurationPeer(m_sim);
         m_tags = new TagDatabase;
         m_tags->prePopulate();
 
         m_layer = new ServiceLayer(m_tags);
         m_thread = new QThread;
         m_layer->moveToThread(m_thread);
-        m_thread->start(QThread::InheritPriority);
+        m_thread->start();
         QVERIFY(QMetaObject::invokeMethod(m_layer, "run", Qt::BlockingQueuedConnection));
         NORVIK_TSAN_ACQUIRE(m_layer);
-        m_state = qobject_cast<SystemEventService*>(m_layer->getServices().value(0));
+        m_state = service<SystemEventService>(SERV_ID_SYSTEM_EVENT);
         QVERIFY(m_state);
-        m_changes = new QSignalSpy(m_state, &SystemEventService::stateChanged);
+        m_states.clear();
+        connect(m_state, &SystemEventService::stateChanged, this, [this](S s) { m_states << s; });
     }
 
     void cleanup()
     {
-        delete m_changes;
         // The stack's timers and serial port belong to the service thread.
-        QMetaObject::invokeMethod(
-            m_layer,
-            [this] {
-                delete m_layer;
-                NORVIK_TSAN_RELEASE(m_thread);
-            },
-            Qt::BlockingQueuedConnection);
-        NORVIK_TSAN_ACQUIRE(m_thread);
+        connect(m_thread, &QThread::finished, m_layer, &QObject::deleteLater);
         m_thread->quit();
         m_thread->wait();
         delete m_thread;
         delete m_tags;
+        delete m_config;
         delete m_events;
         delete m_sim;
         delete m_sysroot;
     }
 
-    void servicesByIdAndRouting()
-    {
-        const auto services = m_layer->getServices();
-        QCOMPARE(services.keys(), (QList<unsigned char> { 0, 1, 2, 3, 4, 5 }));
-        QVERIFY(qobject_cast<SystemEventService*>(services.value(0)));
-        QVERIFY(qobject_cast<ProcessData*>(services.value(1)));
-        QVERIFY(qobject_cast<ConfigurationService*>(services.value(2)));
-        QVERIFY(qobject_cast<NotificationService*>(services.value(3)));
-        QVERIFY(qobject_cast<CFallbackService*>(services.value(4)));
-        QVERIFY(qobject_cast<GFallbackService*>(services.value(5)));
-        for (auto it = services.cbegin(); it != services.cend(); ++it) {
-            QCOMPARE(it.value()->getServiceId(), quint8(it.key()));
-            QCOMPARE(it.value()->thread(), m_thread);
-        }
-
-        // A packet for the reserved id 6 reaches no service; one for id 5 does
-        // (the tunnel delivers while a session is open).
-        auto* tunnel = qobject_cast<GFallbackService*>(services.value(5));
-        QSignalSpy received(tunnel, &GFallbackService::receive);
-        QSignalSpy up(tunnel, &GFallbackService::up);
-        FallbackPeer fallback(m_sim);
-        const QByteArray message = FallbackPeer::ruzadMessage(FallbackPeer::ruzadCmd, 4);
-        QMetaObject::invokeMethod(tunnel, [tunnel, message] { tunnel->send(message); });
-        QTRY_COMPARE(up.count(), 1);
-        m_sim->sendPacket(6, 1, "nobody");
-        m_sim->sendPacket(5, 1, "tunnel data");
-        QTRY_COMPARE(received.count(), 1);
-        QCOMPARE(received.at(0).at(0).toByteArray(), QByteArray("tunnel data"));
-    }
-
-    void resetHandshake()
+    void stateMachineOverTheLine()
     {
         QTest::qWait(100);
-        QCOMPARE(m_changes->count(), 0); // the initial state is not announced
-        reachWaiting();
+        QVERIFY(m_states.isEmpty()); // the initial state is not announced
+        handshake();
         QCOMPARE(m_events->resetRequests(), 1);
-        QCOMPARE(m_changes->count(), 1);
-    }
 
-    void selectArmStopRelease()
-    {
-        reachWaiting();
         onServiceThread([this] { m_state->select(); });
         expectState(S::SELECTED);
         onServiceThread([this] { m_state->arm(); });
         expectState(S::ARMED_ENABLED);
-        QCOMPARE(m_changes->at(m_changes->count() - 2).at(0).value<S>(), S::ARMING);
-
+        QCOMPARE(m_states.mid(m_states.size() - 2, 1), QList<S> { S::ARMING });
         onServiceThread([this] { m_state->stopTriggered(); });
         expectState(S::STOP);
         expectState(S::SELECTED); // released by the stop timer
 
         m_events->setArmSucceeds(false);
         onServiceThread([this] { m_state->arm(); });
-        QTRY_COMPARE(m_changes->count(), 8);
-        QCOMPARE(m_changes->at(6).at(0).value<S>(), S::ARMING);
-        QCOMPARE(lastState(), S::SELECTED);
+        QTRY_COMPARE(m_states.size(), 8);
+        QCOMPARE(m_states.mid(6), (QList<S> { S::ARMING, S::SELECTED }));
 
-        m_events->setArmSucceeds(true);
-        onServiceThread([this] { m_state->arm(); });
-        expectState(S::ARMED_ENABLED);
-        onServiceThread([this] { m_state->disarm(); });
-        expectState(S::SELECTED);
-        onServiceThread([this] { m_state->shutdown(); });
-        expectState(S::POWERING_DOWN);
-    }
-
-    void linkFailureInEveryState_data()
-    {
-        QTest::addColumn<int>("steps");
-        QTest::newRow("WAITING") << 1;
-        QTest::newRow("SELECTED") << 2;
-        QTest::newRow("ARMED_ENABLED") << 3;
-    }
-    void linkFailureInEveryState()
-    {
-        QFETCH(int, steps);
-        reachWaiting();
-        if (steps >= 2) {
-            onServiceThread([this] { m_state->select(); });
-            expectState(S::SELECTED);
-        }
-        if (steps >= 3) {
-            onServiceThread([this] { m_state->arm(); });
-            expectState(S::ARMED_ENABLED);
-        }
+        // A request that is never acknowledged fails the link; the handshake
+        // brings it back.
         m_sim->setWithholdAcks(true);
         m_events->setAutoReply(false);
-        onServiceThread([this] { m_state->select(); }); // forwarded, never acknowledged
+        onServiceThread([this] { m_state->arm(); });
         expectState(S::NO_RI_Link);
-
-        // Back through the handshake once the internal processor answers again.
         m_sim->setWithholdAcks(false);
-        reachWaiting();
+        handshake();
+        QCOMPARE(m_events->resetRequests(), 2);
     }
 
-    void configurationWalk()
+    void configurationWalkWithInterleavedRequests()
     {
-        ConfigurationPeer parameters(m_sim);
-        parameters.setValue("RCSR", 0x01040107);
-        parameters.setValue("ECSR", 0x01040107);
-        parameters.setValue("HWID", 0x01040107);
-        parameters.setNoValue("RUID");
-        auto* service = qobject_cast<ConfigurationService*>(m_layer->getServices().value(2));
-        QMetaObject::invokeMethod(service, "requestConfigurationParameters", Qt::QueuedConnection);
-        QTRY_COMPARE(parameters.requests().size(), 19);
-        Tag* rc = m_tags->get("rc_sw_rev");
-        Tag* ec = m_tags->get("ec_sw_rev");
-        Tag* id = m_tags->get("hw_id");
-        QVERIFY(rc && ec && id);
-        QTRY_COMPARE(rc->getValue().toString(), QStringLiteral("1.4"));
-        QTRY_COMPARE(ec->getValue().toString(), QStringLiteral("1.4.7"));
-        QTRY_COMPARE(id->getValue().toUInt(), 17039623u);
+        App crane(QStringLiteral("crane_ui"), m_sample.appDir(QStringLiteral("crane")));
+        auto* configuration = service<ConfigurationService>(SERV_ID_CONFIGURATION);
+        m_config->setValue("RCSR", 0x01040107);
+        m_config->setValue("ECSR", 0x01040107);
+        m_config->setValue("RUID", 4660);
+        m_config->setValue("IENC", 3001);
+        QThread* writtenOn = nullptr;
+        connect(m_tags->get("encoder_id"), &Tag::valueUpdated, this,
+                [&] { writtenOn = QThread::currentThread(); }, Qt::DirectConnection);
+        configuration->setConfigurationParameters(&crane);
+        configuration->requestConfigurationParameters();
+        // The internal processor asks too while the walk runs; each side's
+        // answers pair with its own requests.
+        QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: request of 2 bytes has no key, "
+                                           "answered without a value");
+        for (const QByteArray& key : { QByteArray("BUID"), QByteArray("XXXX"), QByteArray("BU") })
+            m_config->requestParameter(key);
+        QTRY_COMPARE_WITH_TIMEOUT(value("encoder_id"), QVariant(3001u), 10000);
+        QCOMPARE(writtenOn, QThread::currentThread());
+        QCOMPARE(m_config->requests(), configurationWalkOrder());
+        QCOMPARE(value("rc_sw_rev"), QVariant("1.4"));
+        QCOMPARE(value("ec_sw_rev"), QVariant("1.4.7"));
+        QCOMPARE(value("ru_id"), QVariant(4660u));
+        QTRY_COMPARE(m_config->answers().size(), 3);
+        const QList<QPair<QByteArray, QByteArray>> answers
+            = { { "BUID", QByteArray::fromHex("27000000") },
+                { "XXXX", QByteArray::fromHex("FFFFFFFF") },
+                { "BU", QByteArray::fromHex("FFFFFFFF") } };
+        QCOMPARE(m_config->answers(), answers);
+    }
+
+    void walkCutByLinkFailureStartsAgain()
+    {
+        auto* configuration = service<ConfigurationService>(SERV_ID_CONFIGURATION);
+        m_config->setValue("RUID", 4660);
+        m_config->setAnswering(false);
+        QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: internal link failed during the "
+                                           "configuration walk, it starts again when the link "
+                                           "is back");
+        configuration->requestConfigurationParameters();
+        expectState(S::NO_RI_Link); // three unanswered transmissions of RCSR
+        QCOMPARE(m_config->requests(), QList<QByteArray> { "RCSR" }); // counted once
+
+        m_config->setAnswering(true);
+        handshake();
+        QTRY_COMPARE_WITH_TIMEOUT(m_config->requests().size(), 20, 10000);
+        QCOMPARE(m_config->requests(), QList<QByteArray> { "RCSR" } + configurationWalkOrder());
+        QTRY_COMPARE(value("ru_id"), QVariant(4660u));
     }
 
     void processDataBothWays()
     {
         ProcessDataPeer peer(m_sim);
         QVERIFY(peer.loadLayout(m_sample.sharedConfigDir() + "/remoteInternalInputTags.csv"));
-        Tag* joystick = m_tags->get("joystick_01");
-        QVERIFY(joystick);
-        QSignalSpy updated(joystick, &Tag::valueUpdated);
-        QVERIFY(peer.setJoystick(1, -321));
-        peer.sendFrame();
-        QTRY_COMPARE(updated.count(), 1);
-        QCOMPARE(joystick->getValue().toInt(), -321);
-        QCOMPARE(joystick->thread(), QThread::currentThread());
+        QThread* seenOn = nullptr;
+        connect(m_tags->get("joystick_01"), &Tag::valueUpdated, this,
+                [&] { seenOn = QThread::currentThread(); }, Qt::DirectConnection);
+        QVERIFY(peer.setJoystick(1, -500));
+        QVERIFY(peer.setSwitch(3, true));
+        QVERIFY(peer.setEncoder(1234));
+        peer.sendFrame(1);
+        QTRY_COMPARE(value("encoder_01"), QVariant(1234));
+        QCOMPARE(value("joystick_01"), QVariant(-500));
+        QCOMPARE(value("switch_03"), QVariant(true));
+        QCOMPARE(seenOn, QThread::currentThread());
+        // A steady stream keeps the tags current.
+        peer.startSending(20);
+        QVERIFY(peer.setJoystick(1, 321));
+        QTRY_COMPARE(value("joystick_01"), QVariant(321));
+        peer.stopSending();
 
-        // Status frames every 500 ms, all of the layout's length.
-        QTRY_VERIFY_WITH_TIMEOUT(peer.statusFrames().size() >= 2, 5000);
-        const int size = peer.statusFrames().first().size();
-        QVERIFY(size > 0);
-        for (const QByteArray& frame : peer.statusFrames())
-            QCOMPARE(frame.size(), size);
+        // Status tags written on the main thread go out in the 500 ms frame.
+        set("ru_identity", 258u);
+        set("rc_state", 3u);
+        set("g_link_rssi", 88u);
+        set("ru_charge_state", -1);
+        set("led_control_1_to_8", QByteArray::fromHex("0102040810204080"));
+        const QByteArray expected = QByteArray::fromHex("02010300580000FF0102040810204080");
+        const auto last = [&peer] {
+            return peer.statusFrames().isEmpty() ? QByteArray() : peer.statusFrames().last();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(last().toHex(), expected.toHex(), 5000);
+    }
+
+    void notificationsAndServiceForward()
+    {
+        NotificationPeer notifications(m_sim);
+        FallbackPeer fallback(m_sim);
+        auto* notify = service<NotificationService>(SERV_ID_NOTIFICATION);
+        auto* forward = service<CFallbackService>(SERV_ID_CFALLBACK);
+        QList<int> popups;
+        connect(notify, &NotificationService::popupNotificationNew, this,
+                [&](QString, NOTIFICATION_ID_T, int reference) { popups << reference; });
+        QList<QByteArray> toBaseUnit;
+        connect(forward, &CFallbackService::cFallbackTx, this,
+                [&](const QByteArray& data) { toBaseUnit << data; });
+
+        notifications.raisePopup(22, 5, 2, QStringLiteral("Drop detected"));
+        QTRY_COMPARE(popups, QList<int> { 22 });
+        onServiceThread([notify] { notify->acknowledge(22); });
+        QTRY_COMPARE(notifications.acknowledgements(), QList<quint16> { 22 });
+
+        fallback.sendServiceForward("to base");
+        QTRY_COMPARE(toBaseUnit, QList<QByteArray> { "to base" });
+        onServiceThread([forward] { forward->cFallbackRx("from base"); });
+        QTRY_COMPARE(fallback.serviceForward(), QList<QByteArray> { "from base" });
     }
 };
 

@@ -1,6 +1,6 @@
 // The configuration service driven packet by packet: the parameter walk with
-// its values and version texts, and the answers to the internal processor's
-// requests from the application's tables.
+// its values, version texts and pairing of answers to requests, and the
+// answers to the internal processor's requests from the application's tables.
 #include "app.h"
 #include "configurationservice.h"
 #include "datasvcfixture.h"
@@ -12,239 +12,166 @@ class tst_ConfigurationService : public SampleTagsTest
     Q_OBJECT
 
 private:
-    // The payloads of the service's emissions of one class.
-    static QList<QByteArray> sent(const QSignalSpy& spy, quint8 messageClass)
+    // The keys the service asked for so far (class-2 emissions).
+    static QList<QByteArray> requests(const QSignalSpy& spy)
     {
         QList<QByteArray> out;
-        for (const QList<QVariant>& args : spy) {
-            if (args.at(3).toUInt() == messageClass) {
+        for (const QList<QVariant>& args : spy)
+            if (args.at(3).toUInt() == 2 && args.at(2).toUInt() == 2)
                 out.append(args.at(0).toByteArray());
-                [&] {
-                    QCOMPARE(args.at(1).value<Link>(), Internal);
-                    QCOMPARE(args.at(2).toUInt(), 2u);
-                }();
-            }
-        }
         return out;
     }
-
+    QVariant value(const char* tag) const { return m_tags->get(tag)->getValue(); }
     App* app(const QString& name) { return new App(name + "_ui", m_sample->appDir(name), this); }
 
 private slots:
-    void walkStoresEachValue_data()
+    void walkStoresEachValueInItsTag()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("tagName");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QVariant>("expected");
-        const QByteArray example = QByteArray::fromHex("07010401");
-        QTest::newRow("RCSR version text") << "RCSR"
-                                           << "rc_sw_rev" << example << QVariant("1.4");
-        QTest::newRow("ECSR version text with b0") << "ECSR"
-                                                   << "ec_sw_rev" << example << QVariant("1.4.7");
-        QTest::newRow("HWRV version text")
-            << "HWRV"
-            << "hw_rev" << QByteArray::fromHex("FF000C02") << QVariant("2.12");
-        QTest::newRow("HWID unsigned") << "HWID"
-                                       << "hw_id" << example << QVariant(17039623u);
-        QTest::newRow("IENC last entry")
-            << "IENC"
-            << "encoder_id" << QByteArray::fromHex("2A000000") << QVariant(42u);
-        QTest::newRow("extra bytes ignored")
-            << "IRTY"
-            << "clink_radio_type" << QByteArray::fromHex("05000000AABB") << QVariant(5u);
-        QTest::newRow("no-value marker")
-            << "RUID"
-            << "ru_id" << QByteArray::fromHex("FFFFFFFF") << QVariant(0u);
-        QTest::newRow("short answer")
-            << "IJS1"
-            << "joystick_01_id" << QByteArray::fromHex("0701") << QVariant(0u);
-        QTest::newRow("empty answer") << "IEF8"
-                                      << "switch_08_id" << QByteArray() << QVariant(0u);
-    }
-    void walkStoresEachValue()
-    {
-        QFETCH(QString, key);
-        QFETCH(QString, tagName);
-        QFETCH(QByteArray, answer);
-        QFETCH(QVariant, expected);
-
+        const QMap<QByteArray, QByteArray> answers = {
+            { "RCSR", QByteArray::fromHex("07010401") }, { "ECSR", QByteArray::fromHex("07010401") },
+            { "HWRV", QByteArray::fromHex("FF000C02") }, { "HWID", QByteArray::fromHex("07010401") },
+            { "RUID", QByteArray::fromHex("FFFFFFFF") }, // no value: the tag stays
+            { "IRTY", QByteArray::fromHex("05000000AABB") }, // bytes after the fourth ignored
+            { "IJS1", QByteArray::fromHex("0701") }, // too short: the tag stays
+            { "IENC", QByteArray::fromHex("2A000000") },
+        };
         ConfigurationService service(m_tags);
         QSignalSpy spy(&service, &ServiceBase::readyReadFromService);
-        QSignalSpy updated(m_tags->get(tagName), &Tag::valueUpdated);
-        service.requestConfigurationParameters();
-        // Every other parameter has no value; the one under test gets `answer`.
-        for (int i = 0; i < configurationWalkOrder().size(); ++i) {
-            QCOMPARE(sent(spy, 2).size(), i + 1);
-            if (configurationWalkOrder().at(i) == key.toLatin1()) {
-                if (answer.size() < 4)
-                    QTest::ignoreMessage(
-                        QtWarningMsg,
-                        qPrintable(QStringLiteral("ConfigurationService: answer of %1 bytes for %2 "
-                                                  "is too short, %3 left unchanged")
-                                       .arg(answer.size())
-                                       .arg(key, tagName)));
-                service.readData(answer, Internal, 3);
-            } else {
-                service.readData(QByteArray(4, '\xFF'), Internal, 3);
-            }
-        }
-        QCOMPARE(sent(spy, 2).size(), 19); // the walk went on after the answer under test
-        QCOMPARE(m_tags->get(tagName)->getValue(), expected);
-        QCOMPARE(updated.count(), expected == QVariant(0u) ? 0 : 1);
-        QCOMPARE(sent(spy, 3).size(), 0);
-    }
-
-    void walkLifecycle()
-    {
-        ConfigurationService service(m_tags);
-        QSignalSpy spy(&service, &ServiceBase::readyReadFromService);
-        Tag* rc = m_tags->get("rc_sw_rev");
-        Tag* ru = m_tags->get("ru_id");
-
-        // An answer before any walk, and a class-1 packet, change nothing.
-        service.readData(QByteArray::fromHex("00000401"), Internal, 3);
-        service.readData(QByteArray::fromHex("00000401"), Internal, 1);
+        service.readData(QByteArray::fromHex("09000000"), Internal, 3); // before any walk
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(rc->getValue().toString(), QString());
 
-        // Exactly one request outstanding, in table order, then the end.
         service.requestConfigurationParameters();
-        for (int i = 0; i < 19; ++i) {
-            QCOMPARE(spy.count(), i + 1);
-            QCOMPARE(spy.last().at(0).toByteArray(), configurationWalkOrder().at(i));
-            QCOMPARE(spy.last().at(3).toUInt(), 2u);
-            service.readData(QByteArray::fromHex("01000000"), Internal, 3);
+        for (int i = 0; i < configurationWalkOrder().size(); ++i) {
+            // Exactly one request outstanding, in table order.
+            QCOMPARE(requests(spy), configurationWalkOrder().mid(0, i + 1));
+            const QByteArray key = configurationWalkOrder().at(i);
+            if (key == "IJS1")
+                QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: answer of 2 bytes for "
+                                                   "IJS1 is too short, joystick_01_id left "
+                                                   "unchanged");
+            service.readData(answers.value(key, QByteArray::fromHex("03000000")), Internal, 3);
         }
+        service.readData(QByteArray::fromHex("09000000"), Internal, 3); // after the end
         QCOMPARE(spy.count(), 19);
-        QCOMPARE(ru->getValue(), QVariant(1u));
-        QCOMPARE(rc->getValue(), QVariant("0.0"));
-        service.readData(QByteArray::fromHex("09000000"), Internal, 3); // after the end: ignored
-        QCOMPARE(spy.count(), 19);
-        QCOMPARE(m_tags->get("encoder_id")->getValue(), QVariant(1u));
+        QCOMPARE(value("rc_sw_rev"), QVariant("1.4"));
+        QCOMPARE(value("ec_sw_rev"), QVariant("1.4.7"));
+        QCOMPARE(value("hw_rev"), QVariant("2.12"));
+        QCOMPARE(value("hw_id"), QVariant(17039623u));
+        QCOMPARE(value("ru_id"), QVariant(0u));
+        QCOMPARE(value("clink_radio_type"), QVariant(5u));
+        QCOMPARE(value("joystick_01_id"), QVariant(0u));
+        QCOMPARE(value("joystick_02_id"), QVariant(3u));
+        QCOMPARE(value("encoder_id"), QVariant(42u));
+    }
 
-        // A walk restarted halfway begins again at the first entry.
-        spy.clear();
+    void answersPairWithTheirRequests()
+    {
+        ConfigurationService service(m_tags);
+        QSignalSpy spy(&service, &ServiceBase::readyReadFromService);
         service.requestConfigurationParameters();
         for (int i = 0; i < 4; ++i)
             service.readData(QByteArray(4, '\xFF'), Internal, 3);
-        QCOMPARE(spy.last().at(0).toByteArray(), QByteArray("RUID"));
+        QCOMPARE(requests(spy).last(), QByteArray("RUID"));
+
+        // Restarted while RUID is out: its answer still goes to "ru_id", and
+        // only then does the new walk begin.
         service.requestConfigurationParameters();
-        QCOMPARE(spy.last().at(0).toByteArray(), QByteArray("RCSR"));
+        service.requestConfigurationParameters();
+        QCOMPARE(requests(spy).size(), 5);
+        service.readData(QByteArray::fromHex("34120000"), Internal, 3);
+        QCOMPARE(value("ru_id"), QVariant(0x1234u));
+        QCOMPARE(value("rc_sw_rev"), QVariant(QString()));
+        QCOMPARE(requests(spy).last(), QByteArray("RCSR"));
         service.readData(QByteArray::fromHex("00000503"), Internal, 3);
-        QCOMPARE(rc->getValue(), QVariant("3.5"));
-        QCOMPARE(spy.last().at(0).toByteArray(), QByteArray("ECSR"));
-        QCOMPARE(spy.count(), 7);
-    }
+        QCOMPARE(value("rc_sw_rev"), QVariant("3.5"));
+        QCOMPARE(requests(spy).last(), QByteArray("ECSR"));
 
-    void walkWithoutTags()
-    {
-        // Missing tags leave nothing to store, but the walk still completes.
+        // A link failure loses the outstanding request: a stray answer is not
+        // taken for it, and the walk starts again when the link is back.
+        service.internalLinkRestored(); // nothing was interrupted yet
+        QCOMPARE(requests(spy).size(), 7);
+        QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: internal link failed during the "
+                                           "configuration walk, it starts again when the link "
+                                           "is back");
+        service.internalLinkFailed();
+        service.readData(QByteArray::fromHex("00000909"), Internal, 3);
+        QCOMPARE(value("ec_sw_rev"), QVariant(QString()));
+        QCOMPARE(requests(spy).size(), 7);
+        service.internalLinkRestored();
+        QCOMPARE(requests(spy).last(), QByteArray("RCSR"));
+        service.internalLinkRestored(); // once only
+        QCOMPARE(requests(spy).size(), 8);
+
+        // Without tags the walk still runs to its end.
         TagDatabase empty;
-        ConfigurationService service(&empty);
-        QSignalSpy spy(&service, &ServiceBase::readyReadFromService);
-        service.requestConfigurationParameters();
+        ConfigurationService bare(&empty);
+        QSignalSpy bareSpy(&bare, &ServiceBase::readyReadFromService);
+        bare.requestConfigurationParameters();
         for (int i = 0; i < 25; ++i)
-            service.readData(QByteArray::fromHex("07010401"), Internal, 3);
-        QCOMPARE(spy.count(), 19);
+            bare.readData(QByteArray::fromHex("07010401"), Internal, 3);
+        QCOMPARE(bareSpy.count(), 19);
     }
 
-    void answers_data()
+    void answersToRequests_data()
     {
-        QTest::addColumn<QString>("application");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("configuration table")
-            << "crane" << QByteArray("BUID") << QByteArray::fromHex("27000000");
-        QTest::newRow("key table")
-            << "crane" << QByteArray("AJS1") << QByteArray::fromHex("A6040000");
-        QTest::newRow("value not a number")
-            << "crane" << QByteArray("APSR") << QByteArray::fromHex("00000000");
-        QTest::newRow("unknown key")
-            << "crane" << QByteArray("XXXX") << QByteArray::fromHex("FFFFFFFF");
-        QTest::newRow("only the first four bytes")
-            << "crane" << QByteArray("BUIDAJS1") << QByteArray::fromHex("27000000");
-        QTest::newRow("bytes beyond ASCII")
-            << "crane" << QByteArray::fromHex("B5C0FF00") << QByteArray::fromHex("FFFFFFFF");
-        QTest::newRow("short request")
-            << "crane" << QByteArray("BUI") << QByteArray::fromHex("FFFFFFFF");
-        QTest::newRow("empty request")
-            << "crane" << QByteArray() << QByteArray::fromHex("FFFFFFFF");
-        QTest::newRow("key table wins")
-            << "twice" << QByteArray("BOTH") << QByteArray::fromHex("06000000");
-        QTest::newRow("large value")
-            << "twice" << QByteArray("HIGH") << QByteArray::fromHex("FEFFFFFF");
-        QTest::newRow("beyond 32 bits")
-            << "twice" << QByteArray("OVER") << QByteArray::fromHex("00000000");
+        QTest::newRow("configuration table") << QByteArray("BUID") << QByteArray::fromHex("27000000");
+        QTest::newRow("key table") << QByteArray("AJS1") << QByteArray::fromHex("A6040000");
+        QTest::newRow("value not a number") << QByteArray("APSR") << QByteArray::fromHex("00000000");
+        QTest::newRow("unknown key") << QByteArray("XXXX") << QByteArray::fromHex("FFFFFFFF");
+        QTest::newRow("first four bytes") << QByteArray("BUIDAJS1") << QByteArray::fromHex("27000000");
+        QTest::newRow("short request") << QByteArray("BUI") << QByteArray::fromHex("FFFFFFFF");
+        QTest::newRow("key table wins") << QByteArray("BOTH") << QByteArray::fromHex("06000000");
+        QTest::newRow("large value") << QByteArray("HIGH") << QByteArray::fromHex("FEFFFFFF");
     }
-    void answers()
+    void answersToRequests()
     {
-        QFETCH(QString, application);
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, answer);
-        const QByteArray header = "norvik_config_key;value;label\nKey;Value;Label\n";
-        QVERIFY(m_sample->writeFile("Applications/twice/config/app.csv",
-                                    header + "BOTH;5;x\nHIGH;4294967294;x\nOVER;4294967296;x\n"));
-        QVERIFY(m_sample->writeFile("Applications/twice/config/keys.csv", header + "BOTH;6;x\n"));
-
+        QVERIFY(m_sample->writeFile("Applications/crane/config/keys.csv",
+                                    "norvik_config_key;value;label\nKey;Value;Label\n"
+                                    "AJS1;1190;x\nBOTH;6;x\n"));
+        QVERIFY(m_sample->writeFile("Applications/crane/config/app.csv",
+                                    "norvik_config_key;value;label\nKey;Value;Label\n"
+                                    "BUID;39;x\nAPSR;0.1.0;x\nBOTH;5;x\nHIGH;4294967294;x\n"));
         ConfigurationService service(m_tags);
-        if (application == QLatin1String("twice"))
-            QTest::ignoreMessage(QtWarningMsg, "Database tag BOTH exists, not appended");
-        service.setConfigurationParameters(app(application));
         QSignalSpy spy(&service, &ServiceBase::readyReadFromService);
+        const QByteArray before = "BUID";
+        service.readData(before, Internal, 2); // no tables yet
+        QTest::ignoreMessage(QtWarningMsg, "Database tag BOTH exists, not appended");
+        service.setConfigurationParameters(app("crane"));
         if (request.size() < 4)
-            QTest::ignoreMessage(QtWarningMsg,
-                                 qPrintable(QStringLiteral("ConfigurationService: request of %1 "
-                                                           "bytes has no key, answered without "
-                                                           "a value")
-                                                .arg(request.size())));
+            QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: request of 3 bytes has no "
+                                               "key, answered without a value");
         service.readData(request, Internal, 2);
-        // Exactly one answer per request, so the transport's pairing holds.
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(sent(spy, 3), QList<QByteArray>({ answer }));
+        // Exactly one class-3 answer per request, so the transport's pairing holds.
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray::fromHex("FFFFFFFF"));
+        QCOMPARE(spy.at(1).at(0).toByteArray(), answer);
+        QCOMPARE(spy.at(1).at(3).toUInt(), 3u);
     }
 
-    void applicationTables()
+    void missingTables()
     {
         ConfigurationService service(m_tags);
         QSignalSpy spy(&service, &ServiceBase::readyReadFromService);
-        const auto ask = [&](const char* key) {
-            spy.clear();
-            service.readData(QByteArray(key), Internal, 2);
-            return spy.count() == 1 ? spy.at(0).at(0).toByteArray().toHex() : QByteArray("none");
-        };
-        QCOMPARE(ask("BUID"), QByteArray("ffffffff")); // no tables yet
-
         QTest::ignoreMessage(QtWarningMsg, "No valid app passed to function.");
         service.setConfigurationParameters(nullptr);
-        QCOMPARE(ask("BUID"), QByteArray("ffffffff"));
-
         service.setConfigurationParameters(app("crane"));
-        QCOMPARE(ask("BUID"), QByteArray("27000000"));
 
-        // An application without a configuration table answers from its key table.
-        const QByteArray header = "norvik_config_key;value;label\nKey;Value;Label\n";
-        QVERIFY(
-            m_sample->writeFile("Applications/keysonly/config/keys.csv", header + "AJS1;7;x\n"));
+        // Only the key table: BUID stays in the map but no table holds it now.
+        QVERIFY(m_sample->writeFile("Applications/keysonly/config/keys.csv",
+                                    "norvik_config_key;value;label\nKey;Value;Label\nAJS1;7;x\n"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("App: could not load config file"));
         App* keysOnly = app("keysonly");
         QTest::ignoreMessage(QtWarningMsg, "File does not exist.");
         QTest::ignoreMessage(QtWarningMsg, "App exists, but has no valid config file.");
         service.setConfigurationParameters(keysOnly);
-        QCOMPARE(ask("AJS1"), QByteArray("07000000"));
-        // BUID is still in the parameter map, but no table of this application holds it.
-        QCOMPARE(ask("BUID"), QByteArray("ffffffff"));
-
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("App: could not load config file"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("App: could not load config file"));
-        App* none = app("nothing");
-        QTest::ignoreMessage(QtWarningMsg, "File does not exist.");
-        QTest::ignoreMessage(QtWarningMsg, "App exists, but has no valid config file.");
-        QTest::ignoreMessage(QtWarningMsg, "File does not exist.");
-        QTest::ignoreMessage(QtWarningMsg, "App exists, but has no valid key file.");
-        service.setConfigurationParameters(none);
-        QCOMPARE(ask("AJS1"), QByteArray("ffffffff"));
-        QVERIFY(!service.hasValidConfigurationParameters());
+        service.readData("AJS1", Internal, 2);
+        service.readData("BUID", Internal, 2);
+        QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray::fromHex("07000000"));
+        QCOMPARE(spy.at(1).at(0).toByteArray(), QByteArray::fromHex("FFFFFFFF"));
     }
 };
 
