@@ -17,6 +17,7 @@
 #include "service_layer.h"
 #include "tag.h"
 #include "tagdatabase.h"
+#include "tsan.h"
 #include "user.h"
 #include "userdatabase.h"
 #include "utillityfunctions.h"
@@ -196,11 +197,18 @@ void NorvikLink::endThread(QThread* thread, QObject* worker)
 {
     if (!thread)
         return;
-    // Deferred deletions posted from finished() run on the thread before
-    // wait() returns.
-    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    // The worker goes on its own thread, as the thread's last act; wait()
+    // returns after that.
+    connect(
+        thread, &QThread::finished, worker,
+        [thread, worker] {
+            delete worker;
+            NORVIK_TSAN_RELEASE(thread);
+        },
+        Qt::DirectConnection);
     thread->quit();
     thread->wait();
+    NORVIK_TSAN_ACQUIRE(thread);
     delete thread;
 }
 
