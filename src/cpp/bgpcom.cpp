@@ -24,6 +24,7 @@ BGPCom::BGPCom(TagDatabase* tags, App* app, QObject* parent)
     : QObject(parent)
     , _tags(tags)
     , _app(app)
+    , _tagThreadContext(tags)
     , _address(QString::fromLatin1(kDefaultBaseUnitAddress))
 {
     registerMetaTypes();
@@ -64,6 +65,18 @@ BGPCom::BGPCom(TagDatabase* tags, App* app, QObject* parent)
         const uint value = mode.trimmed().toUInt(&ok);
         _fallbackMode = ok && value <= INT_MAX ? int(value) : FALLBACK_MODE_INVALID;
     }
+}
+
+BGPCom::~BGPCom()
+{
+    // The client reports its disconnection while it closes; the manager is past caring.
+    if (_rUzadClient) {
+        QObject::disconnect(_rUzadClient, nullptr, this, nullptr);
+        delete _rUzadClient;
+        _rUzadClient = nullptr;
+    }
+    delete _fallback_timer;
+    _fallback_timer = nullptr;
 }
 
 Tag* BGPCom::findTag(const QString& name) const
@@ -131,6 +144,7 @@ void BGPCom::sendCmd(QByteArray cmd)
 
 void BGPCom::sendMachineStop()
 {
+    _machineStopHeld = true;
     if (!_rUzadClient)
         return;
     Message msg(ID_E_STOP);
@@ -140,6 +154,7 @@ void BGPCom::sendMachineStop()
 
 void BGPCom::machineStopReleased()
 {
+    _machineStopHeld = false;
 }
 
 void BGPCom::receiveServiceForward(QByteArray data)
@@ -253,10 +268,15 @@ void BGPCom::handleInitialized(MessageOrigin origin)
     // A refused pairing ends the link for the rest of the run, whatever arrives later.
     if (_linkStatus == STATE_LINK_ERROR)
         return;
-    if (origin == ORIGIN_TCP || _rUzadClient->isTcpActive())
+    // Only a TCP connection that is up makes the link operational; one that is still being
+    // attempted leaves a tunnelled handshake in fallback operation.
+    if (origin == ORIGIN_TCP || _rUzadClient->isTcpConnected())
         setLinkStatus(STATE_OPERATIONAL);
     else
         setLinkStatus(STATE_FALLBACK);
+    // A held stop is repeated on every new path to the base unit.
+    if (_machineStopHeld)
+        sendMachineStop();
 }
 
 void BGPCom::handleTimeout(MessageOrigin origin)
@@ -265,7 +285,7 @@ void BGPCom::handleTimeout(MessageOrigin origin)
         return;
     if (origin == ORIGIN_TCP)
         setLinkStatus(_rUzadClient->isFallbackActive() ? STATE_FALLBACK : STATE_NO_LINK);
-    else if (!_rUzadClient->isTcpActive())
+    else if (!_rUzadClient->isTcpConnected())
         setLinkStatus(STATE_NO_LINK);
 }
 
@@ -292,17 +312,20 @@ void BGPCom::setLinkStatus(State state)
     writeTag(_linkStatusTag, uint(state));
 }
 
-void BGPCom::writeTag(Tag* tag, const QVariant& value)
+void BGPCom::writeTag(const QPointer<Tag>& tag, const QVariant& value)
 {
-    if (!tag)
+    // Only the guard is looked at here; the tag itself is reached on its own thread, through
+    // the tag database's event queue, and only if it still exists there.
+    if (!_tagThreadContext || tag.isNull())
         return;
-    // Tags belong to the main thread; the value is handed over through its event queue.
-    NORVIK_TSAN_RELEASE(tag);
+    QObject* context = _tagThreadContext;
+    NORVIK_TSAN_RELEASE(context);
     QMetaObject::invokeMethod(
-        tag,
-        [tag, value]() {
-            NORVIK_TSAN_ACQUIRE(tag);
-            tag->setValue(value);
+        context,
+        [context, tag, value]() {
+            NORVIK_TSAN_ACQUIRE(context);
+            if (tag)
+                tag->setValue(value);
         },
         Qt::AutoConnection);
 }

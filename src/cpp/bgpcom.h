@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 
@@ -32,9 +33,19 @@ class Client;
 //  - the tags it decides on ("state", "g_link_cable") are mirrored: their valueUpdated
 //    reaches the manager through a queued connection once it lives on its own thread;
 //  - "g_link_status" is written only here, so the manager's own copy is the authority;
-//  - tag values are written on the tag's thread by a queued invocation (a direct call
-//    when both live on the same thread).
-// The tags are expected to live as long as the manager (both until the process ends).
+//  - tag values are written by an invocation queued to the tag database (a direct call when
+//    both live on the same thread); the tags are held as guarded pointers and are checked
+//    there, on their own thread, so that clearing the database (which disposes of its tags)
+//    never leaves the manager with a dangling tag. Writes stop once a tag is gone.
+// The tag database itself must outlive the manager.
+//
+// Machine stop. A stop stays held from sendMachineStop() until machineStopReleased(); every
+// handshake completed while it is held (over TCP or through the tunnel) sends the stop again,
+// so that a stop held at power-on or across a reconnection reaches the base unit as soon as
+// there is a path to it.
+//
+// Lifetime. The manager may be deleted on its own thread at any moment; its client, the
+// connection and the timers go with it and nothing is posted to it afterwards.
 //
 // Incomplete configuration of a "controlSystem" application:
 //  - no "BUID" (or one that is not an unsigned decimal number): there is no base unit to
@@ -53,6 +64,7 @@ public:
     static constexpr int FALLBACK_OFFER_INTERVAL_MS = 1000;
 
     BGPCom(TagDatabase* tags, App* app, QObject* parent = nullptr);
+    ~BGPCom() override;
 
     // The address run() connects to: "GSIP", or the factory default of the base unit.
     QHostAddress baseUnitAddress() const { return _address; }
@@ -93,7 +105,7 @@ private:
     // An entry of the application's configuration, null QString when it has none.
     QString configValue(const QString& key) const;
     void setLinkStatus(RUzad::State state);
-    void writeTag(Tag* tag, const QVariant& value);
+    void writeTag(const QPointer<Tag>& tag, const QVariant& value);
     // Whether the fallback policy lets tunnel traffic through right now (logs a
     // misconfigured mode).
     bool fallbackAllowed() const;
@@ -104,10 +116,11 @@ private:
     RUzad::Client* _rUzadClient = nullptr;
     QTimer* _fallback_timer = nullptr;
 
-    // Taken on the constructing thread, see above.
-    Tag* _linkStatusTag = nullptr;
-    Tag* _buIdentityTag = nullptr;
-    Tag* _buStateTag = nullptr;
+    // Taken on the constructing thread, see above; dereferenced on the tags' thread only.
+    QObject* _tagThreadContext = nullptr;
+    QPointer<Tag> _linkStatusTag;
+    QPointer<Tag> _buIdentityTag;
+    QPointer<Tag> _buStateTag;
     bool _hasBaseId = false;
     quint32 _baseId = 0;
     quint32 _remoteId = 0;
@@ -116,6 +129,7 @@ private:
     quint32 _rcState = 0;
     bool _cableLink = false;
     RUzad::State _linkStatus = RUzad::STATE_UNUSED;
+    bool _machineStopHeld = false;
 };
 
 #endif

@@ -71,11 +71,12 @@ void PeriodicDataHandler::loopTags(const QByteArray& data, Tag::HostLinkType typ
         qWarning() << "Failed to obtain tagListLock in loopTags. Frame dropped.";
         return;
     }
-    const QVector<Tag*> tags = tagList;
+    const QVector<QPointer<Tag>> tags = tagList;
     tagListMutex->unlock();
 
-    for (Tag* tag : tags) {
-        if (tag->getHostLink() != type)
+    for (const QPointer<Tag>& guarded : tags) {
+        Tag* tag = guarded.data();
+        if (!tag || tag->getHostLink() != type)
             continue;
         const int start = tag->getStartByte();
         const int size = tag->getByteSize();

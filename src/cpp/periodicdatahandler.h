@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QVector>
 
 class QMutex;
@@ -44,7 +45,8 @@ private slots:
 
 private:
     TagDatabase* _tags;
-    QVector<Tag*> tagList;
+    // Guarded: the database may dispose of its tags (clear()) before it reports the update.
+    QVector<QPointer<Tag>> tagList;
     quint32 EGOTSize = 0;
     quint32 ECOTSize = 0;
     QMutex* tagListMutex;

@@ -18,6 +18,7 @@ Client::Client(quint32 baseId, quint32 remoteId, const QByteArray& checksum, QOb
     , _reconnect_timer(new QTimer(this))
 {
     registerMetaTypes();
+    _reconnect_timer->setObjectName(QStringLiteral("reconnect"));
     _reconnect_timer->setSingleShot(true);
     _reconnect_timer->setInterval(RECONNECT_DELAY_MS);
     QObject::connect(_reconnect_timer, &QTimer::timeout, this, &Client::reconnect);
@@ -40,11 +41,12 @@ Client::Client(quint32 baseId, quint32 remoteId, const QByteArray& checksum, QOb
 
 Client::~Client()
 {
-    _conn->abort();
-    _conn->close();
-    _conn->deleteLater();
+    // Closing the socket signals a disconnection; whoever listens to this client must not
+    // hear of it from a client that is going away. Connection and timer are children and go
+    // with the client, on its thread, at once.
+    QObject::disconnect(_conn, nullptr, this, nullptr);
     _reconnect_timer->stop();
-    _reconnect_timer->deleteLater();
+    _conn->abort();
 }
 
 void Client::connect(const QHostAddress& addr, quint16 port)

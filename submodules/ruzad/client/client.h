@@ -26,6 +26,8 @@ public:
     void disconnect();
     Message generateInitMsg();
     bool isTcpActive() const { return _conn->isTcpActive(); }
+    // Connected, as opposed to still trying to connect (when isTcpActive() is true as well).
+    bool isTcpConnected() const { return _conn->state() == QAbstractSocket::ConnectedState; }
     bool isFallbackActive() const { return _conn->isFallbackActive(); }
 
 signals:

@@ -34,7 +34,9 @@ void addToHash(const QFileInfo& dir, QCryptographicHash& hash)
     std::sort(paths.begin(), paths.end()); // plain, case-sensitive
 
     for (const QString& path : qAsConst(paths)) {
-        if (QFileInfo(path).isDir())
+        // Regular files only (a link to one counts): opening a FIFO or a device could block
+        // for ever, and neither is part of an application.
+        if (!QFileInfo(path).isFile())
             continue;
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))

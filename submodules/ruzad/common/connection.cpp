@@ -9,11 +9,9 @@ namespace {
 constexpr quint8 PROTOCOL_MAJOR = 2;
 constexpr quint8 PROTOCOL_MINOR = 1;
 
-bool passesStaleFilter(MessageOrigin origin, quint8 id)
+bool isHandshake(quint8 id)
 {
-    // The handshake and forwarded service packets over TCP are accepted even when older than
-    // the last message: they come from a peer whose clock may have been reset.
-    return origin == ORIGIN_TCP && (id == ID_INIT || id == ID_INITACK || id == ID_SERVICE_FORWARD);
+    return id == ID_INIT || id == ID_INITACK;
 }
 } // namespace
 
@@ -26,6 +24,7 @@ Connection::Connection(quint32 baseId, quint32 remoteId, const QByteArray& check
     , _magic("LrdA")
     , _last_timestamp(0)
     , _fallback_active(false)
+    , _fallback_initialized(false)
     , _heartbeat_timer(new QTimer(this))
     , _tcp_timer(new QTimer(this))
 {
@@ -33,6 +32,9 @@ Connection::Connection(quint32 baseId, quint32 remoteId, const QByteArray& check
     applySocketOptions();
     _cursors.reserve(2);
 
+    // Named so that a test can shorten them.
+    _heartbeat_timer->setObjectName(QStringLiteral("heartbeat"));
+    _tcp_timer->setObjectName(QStringLiteral("inactivity"));
     _heartbeat_timer->setSingleShot(true);
     _heartbeat_timer->setInterval(HEARTBEAT_INTERVAL_MS);
     // A coarse timer may fire 5% late; the peer expects traffic at least every 250 ms.
@@ -82,12 +84,14 @@ void Connection::send(const Message& msg)
 void Connection::initFallback()
 {
     _fallback_active = true;
+    _fallback_initialized = false;
     clearBuffer(_fallback_buffer);
 }
 
 void Connection::resetFallback()
 {
     _fallback_active = false;
+    _fallback_initialized = false;
     clearBuffer(_fallback_buffer);
     emit timeout(ORIGIN_FALLBACK);
 }
@@ -106,9 +110,12 @@ void Connection::handleFallback(const QByteArray& data)
 
 void Connection::handleStateChanged(QAbstractSocket::SocketState state)
 {
+    // Bytes of a message cut by a lost connection must not be taken for the start of the next
+    // connection's stream, where they would swallow the handshake answer.
     switch (state) {
     case QAbstractSocket::UnconnectedState:
         _tcp_timer->stop();
+        clearBuffer(_tcp_buffer);
         break;
     case QAbstractSocket::ConnectedState:
         // Options given before the socket existed do not reach the kernel; set them again.
@@ -117,11 +124,22 @@ void Connection::handleStateChanged(QAbstractSocket::SocketState state)
         break;
     case QAbstractSocket::HostLookupState:
     case QAbstractSocket::ConnectingState:
+        clearBuffer(_tcp_buffer);
         _tcp_timer->start();
         break;
     default:
         break;
     }
+}
+
+bool Connection::passesStaleFilter(MessageOrigin origin, quint8 id) const
+{
+    // Over TCP the handshake and forwarded service packets are taken whatever their age: they
+    // may come from a peer whose clock was reset. Through the tunnel, where delayed copies are
+    // possible, only the handshake that a new session waits for is taken that way.
+    if (origin == ORIGIN_TCP)
+        return isHandshake(id) || id == ID_SERVICE_FORWARD;
+    return isHandshake(id) && !_fallback_initialized;
 }
 
 void Connection::handleError(QAbstractSocket::SocketError error)
@@ -241,6 +259,13 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
             qWarning().noquote() << "Discarding R-Uzad message with unknown id:" << header._id
                                  << "| Origin:" << enumName(origin);
             break;
+        }
+        if (isHandshake(header._id) && result == E_OK) {
+            // A completed handshake starts the peer's clock anew: a base unit that rebooted
+            // stamps from an earlier time and would otherwise be filtered out for good.
+            _last_timestamp = header._timestamp;
+            if (origin == ORIGIN_FALLBACK)
+                _fallback_initialized = true;
         }
         if (result != E_OK) {
             // Nothing after a refused handshake in this read is acted upon; dropping it rather

@@ -74,6 +74,7 @@ private:
     };
 
     void clearBuffer(QByteArray& buffer);
+    bool passesStaleFilter(RUzad::MessageOrigin origin, quint8 id) const;
     void applySocketOptions();
 
     quint16 _baseId;
@@ -82,6 +83,7 @@ private:
     QByteArray _magic;
     quint32 _last_timestamp;
     bool _fallback_active;
+    bool _fallback_initialized; // the current fallback session completed its handshake
     QByteArray _tcp_buffer;
     QByteArray _fallback_buffer;
     QTimer* _heartbeat_timer;

@@ -7,12 +7,25 @@
 using namespace RUzad;
 
 namespace {
-// Nothing listens here: the client keeps retrying while the tunnel policy is exercised.
-const QString kNoBaseUnit = QStringLiteral("127.0.0.41");
+// Each base unit of this test has a loopback address of its own (the port is fixed).
+const QString kNoBaseUnit = QStringLiteral("127.0.0.45"); // nothing listens
+const QString kStuck = QStringLiteral("127.0.0.46"); // attempts stay "connecting"
+const QString kBaseUnit = QStringLiteral("127.0.0.47");
 
-QByteArray heartbeat()
+QByteArray message(quint8 id, const QByteArray& payload = QByteArray())
 {
-    return BaseUnitSimulator::encode(ID_HEARTBEAT, QByteArray(), BaseUnitSimulator::wallClock());
+    return BaseUnitSimulator::encode(id, payload, BaseUnitSimulator::wallClock());
+}
+QByteArray initAck(quint16 code = 0, const QByteArray& text = QByteArray())
+{
+    return message(ID_INITACK, (QByteArray(1, char(code)) + '\0' + text).leftJustified(42, '\0'));
+}
+QByteArrayList ids(const QSignalSpy& tunnel)
+{
+    QByteArrayList out;
+    for (const QList<QVariant>& sent : tunnel)
+        out << QByteArray::number(sent.at(0).toByteArray().at(4));
+    return out;
 }
 } // namespace
 
@@ -23,22 +36,21 @@ class tst_BGPCom : public QObject
 private slots:
     void initTestCase() { qRegisterMetaType<NorvikLinkDefines::NotificationSeverity>(); }
 
+    // Outgoing messages take the tunnel by "GFBM", the remote's state and the cable; tunnelled
+    // bytes are taken by "GFBM" and the state and answered with a heartbeat.
     void fallbackPolicy_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<uint>("rcState");
         QTest::addColumn<uint>("cable");
-        QTest::addColumn<bool>("tunnelled");
-        QTest::addColumn<bool>("misconfigured");
+        QTest::addColumn<bool>("out");
+        QTest::addColumn<bool>("in");
         QTest::newRow("disabled, enabled") << "0" << 3u << 0u << false << false;
-        QTest::newRow("always, selected") << "1" << 1u << 0u << true << false;
+        QTest::newRow("always, selected") << "1" << 1u << 0u << true << true;
         QTest::newRow("when armed, selected") << "2" << 1u << 0u << false << false;
-        QTest::newRow("when armed, armed") << "2" << 2u << 0u << true << false;
-        QTest::newRow("when armed, enabled") << "2" << 3u << 0u << true << false;
-        QTest::newRow("when armed, stop") << "2" << 4u << 0u << false << false;
-        QTest::newRow("always, cable plugged") << "1" << 3u << 1u << false << false;
+        QTest::newRow("when armed, armed") << "2" << 2u << 0u << true << true;
+        QTest::newRow("always, cable plugged") << "1" << 3u << 1u << false << true;
         QTest::newRow("out of range") << "3" << 3u << 0u << false << true;
-        QTest::newRow("not a number") << "x" << 3u << 0u << false << true;
         QTest::newRow("not configured") << QString() << 3u << 0u << false << false;
     }
     void fallbackPolicy()
@@ -46,122 +58,158 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(uint, rcState);
         QFETCH(uint, cable);
-        QFETCH(bool, tunnelled);
-        QFETCH(bool, misconfigured);
+        QFETCH(bool, out);
+        QFETCH(bool, in);
         CraneSetup crane;
         QVERIFY(crane.setUp(kNoBaseUnit, { { QStringLiteral("GFBM"), mode } }));
-        if (mode.isNull()) {
+        if (mode.isNull())
             QTest::ignoreMessage(QtWarningMsg,
-                                 "G-Fallback mode (GFBM) is not configured. Fallback disabled.");
-        }
+                                 "G-Fallback mode (GFBM) is not configured. "
+                                 "Fallback disabled.");
         BGPCom bgp(crane.tags.get(), crane.app.get());
         QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
-        // The manager follows the tags after its construction.
-        crane.tag("state")->setValue(QVariant(rcState));
+        QSignalSpy cmds(&bgp, &BGPCom::readyReadCmd);
+        crane.tag("state")->setValue(QVariant(rcState)); // followed after construction
         crane.tag("g_link_cable")->setValue(QVariant(cable));
         bgp.run();
         QCOMPARE(crane.value("g_link_status"), uint(STATE_NO_LINK));
-
-        if (misconfigured)
+        for (int i = 0; mode == "3" && i < 2; ++i)
             QTest::ignoreMessage(QtCriticalMsg,
-                                 "G-Fallback mode (GFBM) is misconfigured. Discarding...");
+                                 "G-Fallback mode (GFBM) is misconfigured. "
+                                 "Discarding...");
         bgp.sendCmd("\x01\x02\x03");
-        QCOMPARE(tunnel.size(), tunnelled ? 1 : 0);
-        if (tunnelled) {
-            const QByteArray sent = tunnel.at(0).at(0).toByteArray();
-            QCOMPARE(sent.size(), 15);
-            QCOMPARE(sent.left(8), QByteArray("LrdA\x03\x00\x03\x00", 8));
-            QCOMPARE(sent.mid(12), QByteArray("\x01\x02\x03"));
+        QCOMPARE(tunnel.size(), int(out));
+        if (out) {
+            QCOMPARE(tunnel.at(0).at(0).toByteArray().left(8), QByteArray("LrdA\3\0\3\0", 8));
+            QCOMPARE(tunnel.at(0).at(0).toByteArray().mid(12), QByteArray("\x01\x02\x03"));
         }
-
-        // Tunnelled bytes are taken under the same policy and answered with a heartbeat.
-        if (misconfigured)
-            QTest::ignoreMessage(QtCriticalMsg,
-                                 "G-Fallback mode (GFBM) is misconfigured. Discarding...");
-        bgp.receiveFallback(heartbeat());
-        QCOMPARE(tunnel.size(), tunnelled ? 2 : 0);
-        if (tunnelled)
-            QCOMPARE(tunnel.at(1).at(0).toByteArray().mid(4, 4), QByteArray(4, '\0'));
+        bgp.receiveFallback(message(ID_CMD, "in"));
+        QCOMPARE(cmds.size(), int(in));
+        QCOMPARE(ids(tunnel), out ? QByteArrayList({ "3", "0" }) : QByteArrayList());
+        bgp.receiveServiceForward("\x05"); // TCP only
+        QCOMPARE(tunnel.size(), out ? 2 : 0);
     }
 
-    void machineStopAndServiceForwardGoOverTcpOnly()
+    // A refused handshake (here answered through the tunnel) ends the link with a popup.
+    void refusedHandshake_data()
     {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("checksum") << 4 << QByteArray("x")
+                                  << "Application checksum mismatch. Upgrade and pair required.";
+        QTest::newRow("generic") << 5 << QByteArray("Boom locked") << "Boom locked";
+        QTest::newRow("unknown code")
+            << 77 << QByteArray("?")
+            << "Unrecognized configuration error! R-Uzad may be out of sync...";
+    }
+    void refusedHandshake()
+    {
+        QFETCH(int, code);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, shown);
         CraneSetup crane;
         QVERIFY(crane.setUp(kNoBaseUnit, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
         BGPCom bgp(crane.tags.get(), crane.app.get());
-        QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
-        // Before run() there is no link: everything is dropped.
-        bgp.sendMachineStop();
-        bgp.sendCmd("x");
-        QCOMPARE(tunnel.size(), 0);
-
-        bgp.run();
-        bgp.sendMachineStop();
-        QCOMPARE(tunnel.size(), 1);
-        QCOMPARE(tunnel.at(0).at(0).toByteArray().left(8), QByteArray("LrdA\x07\x00\x01\x00", 8));
-        QCOMPARE(tunnel.at(0).at(0).toByteArray().mid(12), QByteArray(1, '\0'));
-        bgp.receiveServiceForward("\x05\x06");
-        QCOMPARE(tunnel.size(), 1);
-    }
-
-    void incompleteConfiguration_data()
-    {
-        QTest::addColumn<QString>("baseId");
-        QTest::newRow("no BUID") << QString();
-        QTest::newRow("BUID not a number") << QStringLiteral("thirty-nine");
-        QTest::newRow("BUID negative") << QStringLiteral("-1");
-    }
-    void incompleteConfiguration()
-    {
-        QFETCH(QString, baseId);
-        CraneSetup crane;
-        QVERIFY(crane.setUp(kNoBaseUnit,
-                            { { QStringLiteral("BUID"), baseId },
-                              { QStringLiteral("GFBM"), QStringLiteral("1") } }));
-        BGPCom bgp(crane.tags.get(), crane.app.get());
         QSignalSpy popups(&bgp, &BGPCom::configErrorNotification);
         QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
-        QTest::ignoreMessage(QtCriticalMsg,
-                             "No valid base unit id (BUID) configured. The base-unit link is not "
-                             "started.");
         bgp.run();
-        QCOMPARE(crane.value("g_link_status"), uint(STATE_LINK_ERROR));
+        const QByteArray name = enumName(ErrorCode(code));
+        QTest::ignoreMessage(
+            QtCriticalMsg, "R-Uzad initialization failed: " + name + " | Origin: ORIGIN_FALLBACK");
+        QTest::ignoreMessage(QtWarningMsg, "R-Uzad configuration error: " + name);
+        bgp.receiveFallback(initAck(quint16(code), text));
         QCOMPARE(popups.size(), 1);
-        QCOMPARE(popups.at(0).at(0).toString(),
-                 QStringLiteral("No base unit configured (BUID). Pairing required."));
+        QCOMPARE(popups.at(0).at(0).toString(), shown);
         QCOMPARE(popups.at(0).at(1).toBool(), true);
         QCOMPARE(popups.at(0).at(2).value<NorvikLinkDefines::NotificationSeverity>(),
                  NorvikLinkDefines::WARNING);
+        // Nothing revives it: no tunnel traffic, no reconnect, no later handshake.
         bgp.sendCmd("x");
-        bgp.sendMachineStop();
-        bgp.receiveFallback(heartbeat());
+        bgp.receiveFallback(initAck());
+        QCOMPARE(crane.value("g_link_status"), uint(STATE_LINK_ERROR));
         QCOMPARE(tunnel.size(), 0);
+        QVERIFY(!bgp.findChild<QTimer*>("reconnect")->isActive());
     }
 
-    void baseUnitAddress_data()
+    // "g_link_status" when both paths are involved.
+    void linkStatus()
     {
-        QTest::addColumn<QString>("gsip");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("configured") << "127.0.0.42"
-                                    << "127.0.0.42";
-        QTest::newRow("not configured") << QString() << "192.168.32.1";
-        QTest::newRow("invalid") << "base-unit"
-                                 << "192.168.32.1";
-    }
-    void baseUnitAddress()
-    {
-        // Only the choice of address is checked; nothing is connected here.
-        QFETCH(QString, gsip);
-        QFETCH(QString, expected);
+        StuckBaseUnit stuck;
+        QVERIFY(stuck.listen(kStuck));
         CraneSetup crane;
-        QVERIFY(crane.setUp(gsip));
-        if (!gsip.isNull() && gsip != expected) {
-            QTest::ignoreMessage(
-                QtWarningMsg,
-                "Invalid base unit IP address (GSIP): base-unit - using 192.168.32.1");
-        }
+        QVERIFY(crane.setUp(kStuck, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
         BGPCom bgp(crane.tags.get(), crane.app.get());
-        QCOMPARE(bgp.baseUnitAddress(), QHostAddress(expected));
+        bgp.run();
+        // TCP still trying: a tunnelled handshake is fallback operation, and losing the tunnel
+        // leaves no link.
+        bgp.receiveFallback(initAck());
+        QCOMPARE(crane.value("g_link_status"), uint(STATE_FALLBACK));
+        bgp.resetFallback();
+        QCOMPARE(crane.value("g_link_status"), uint(STATE_NO_LINK));
+
+        BaseUnitSimulator sim;
+        sim.setBaseId(39);
+        QVERIFY(sim.listen(QHostAddress(kBaseUnit), 1147));
+        CraneSetup other;
+        QVERIFY(other.setUp(kBaseUnit, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
+        sim.setAppDir(other.appDir());
+        BGPCom linked(other.tags.get(), other.app.get());
+        linked.run();
+        QTRY_COMPARE(other.value("g_link_status"), uint(STATE_OPERATIONAL));
+        // TCP up: the tunnel coming and going changes nothing...
+        linked.receiveFallback(initAck());
+        linked.resetFallback();
+        linked.receiveFallback(initAck());
+        QCOMPARE(other.value("g_link_status"), uint(STATE_OPERATIONAL));
+        // ...and TCP lost with the tunnel up is fallback operation.
+        sim.dropConnection();
+        QTRY_COMPARE(other.value("g_link_status"), uint(STATE_FALLBACK));
+    }
+
+    // A held stop reaches the base unit on every handshake until it is released.
+    void machineStopHeld()
+    {
+        BaseUnitSimulator sim;
+        sim.setBaseId(39);
+        QVERIFY(sim.listen(QHostAddress(kBaseUnit), 1147));
+        CraneSetup crane;
+        QVERIFY(crane.setUp(kBaseUnit));
+        sim.setAppDir(crane.appDir());
+        BGPCom bgp(crane.tags.get(), crane.app.get());
+        bgp.sendMachineStop(); // held at power-on
+        bgp.run();
+        bgp.findChild<QTimer*>("reconnect")->setInterval(100);
+        // The stop follows the handshake, once per connection while held.
+        auto afterLastInit = [&sim](quint8 id) {
+            const auto all = sim.received();
+            int n = 0;
+            for (int i = all.size() - 1; i >= 0 && all.at(i).id != BaseUnitSimulator::INIT; --i)
+                n += all.at(i).id == id;
+            return n;
+        };
+        QTRY_COMPARE(afterLastInit(BaseUnitSimulator::E_STOP), 1);
+        QCOMPARE(sim.received(BaseUnitSimulator::E_STOP).at(0).payload, QByteArray(1, '\0'));
+        // Commands and service forwards pass both ways unchanged.
+        QSignalSpy cmds(&bgp, &BGPCom::readyReadCmd);
+        QSignalSpy forwards(&bgp, &BGPCom::sendServiceForward);
+        sim.sendCommand("hoist");
+        sim.sendServiceForward("\x04\x01");
+        QTRY_COMPARE(forwards.value(0).value(0).toByteArray(), QByteArray("\x04\x01"));
+        QCOMPARE(cmds.value(0).value(0).toByteArray(), QByteArray("hoist"));
+        bgp.sendCmd(QByteArray("\x10\x00", 2));
+        bgp.receiveServiceForward("\x04\x09");
+        QTRY_COMPARE(sim.received(BaseUnitSimulator::SERVICE_FORWARD).value(0).payload, "\x04\x09");
+        QCOMPARE(sim.received(BaseUnitSimulator::CMD).value(0).payload, QByteArray("\x10\x00", 2));
+        sim.dropConnection();
+        QTRY_COMPARE(sim.receivedCount(BaseUnitSimulator::INIT), 2);
+        QTRY_COMPARE(afterLastInit(BaseUnitSimulator::E_STOP), 1);
+        bgp.machineStopReleased();
+        sim.dropConnection();
+        QTRY_COMPARE(sim.receivedCount(BaseUnitSimulator::INIT), 3);
+        QTRY_VERIFY(afterLastInit(BaseUnitSimulator::HEARTBEAT) > 0);
+        QCOMPARE(afterLastInit(BaseUnitSimulator::E_STOP), 0);
+        QCOMPARE(sim.receivedCount(BaseUnitSimulator::E_STOP), 2);
     }
 };
 
