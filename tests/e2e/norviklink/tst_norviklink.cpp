@@ -308,9 +308,13 @@ private slots:
             m_events->sendEvent(Events::RESET);
             for (int i = 0; i < 5; ++i)
                 m_parameters->requestParameter("BUID");
-            QTest::qWait(cycle % 4 * 40);
-            if (cycle % 2)
+            if (cycle % 2) {
+                // Connected (or nearly): the base unit cuts the line just before.
+                waitFor([this] { return m_bu->hasClient(); }, 3000);
                 m_bu->dropConnection();
+            } else {
+                QTest::qWait(cycle * 10);
+            }
             delete m_link;
             m_link = nullptr;
         }
