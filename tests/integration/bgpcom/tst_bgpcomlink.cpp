@@ -128,6 +128,7 @@ private slots:
         connect(&changes, &QTimer::timeout, this, [&] { _sim->sendBuStatus(7, quint8(++sent)); });
         changes.start(5);
         QTRY_VERIFY(_crane->value("bu_state") > 2);
+        QCOMPARE(_crane->value("bu_identity"), 7u);
         _crane->tags->clear();
         QTest::qWait(100); // the tags are deleted while status keeps arriving
         _crane->tags->prePopulate();

@@ -119,6 +119,8 @@ private slots:
         QTest::newRow("TCP: unknown refusal code")
             << Chunks { initAck(7, "?") } << QByteArrayList { "X:7:?" } << 1 << 0
             << "R-Uzad initialization failed: 7 | Origin: ORIGIN_TCP";
+        QTest::newRow("TCP: incomplete message")
+            << Chunks { periodic.left(20) } << QByteArrayList() << 0 << 20 << "";
         QTest::newRow("TCP: stale handshake and forward pass, set the clock back")
             << Chunks { frame(0, {}, 9) + initAck(0, {}, 8) + frame(5, "\x05", 7)
                         + frame(3, "\x06", 7) + frame(4, "\x07", 6) }
@@ -145,15 +147,18 @@ private slots:
         }
         QCOMPARE(rec.log, expected);
         QCOMPARE(buffer.size(), remaining);
+        // Only an accepted TCP message keeps the TCP link alive.
+        QCOMPARE(conn.isTcpActive(), tcp && !expected.isEmpty() && !expected[0].startsWith("X:"));
     }
 
     // A base unit that rebooted behind the tunnel stamps from an earlier time: the handshake
     // of the next fallback session is taken and restarts the clock, a late copy of it is not.
+    // A message cut by the end of a session is dropped with it.
     void fallbackSessionAfterReboot()
     {
         Connection conn(0x42, 0x1234, kChecksum);
         Recorder rec(&conn);
-        conn.handleFallback(frame(4, "\x01", 5000));
+        conn.handleFallback(frame(4, "\x01", 5000) + frame(4, QByteArray(40, 'z'), 5000).left(20));
         QTest::ignoreMessage(QtWarningMsg,
                              "Connection [ BU 66 ] <--> [ RU 4660 ] ( "
                              "ORIGIN_FALLBACK ) timed out due to inactivity...");
