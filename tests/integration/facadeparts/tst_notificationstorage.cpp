@@ -14,16 +14,28 @@
 namespace {
 const qint64 kBaseTime = 1700000000;
 
-NotificationStorageElement* at(const NotificationStorage& storage, int i)
-{
-    return static_cast<NotificationStorageElement*>(storage.getNotificationsQML().value(i));
-}
-QStringList messagesOf(const NotificationStorage& storage)
+// The entries newest first, each as "message|popup|acked|id|severity|reference|row id".
+QStringList entries(const NotificationStorage& storage)
 {
     QStringList out;
-    for (QObject* element : storage.getNotificationsQML())
-        out << static_cast<NotificationStorageElement*>(element)->getMessage();
+    for (QObject* object : storage.getNotificationsQML()) {
+        auto* e = static_cast<NotificationStorageElement*>(object);
+        out << QString("%1|%2|%3|%4|%5|%6|%7")
+                   .arg(e->getMessage())
+                   .arg(e->getPopup())
+                   .arg(e->getAcked())
+                   .arg(e->getId())
+                   .arg(e->getSeverity())
+                   .arg(e->getReference())
+                   .arg(e->property("dbRowId").toULongLong());
+    }
     return out;
+}
+qint64 secs(const NotificationStorage& storage, int i)
+{
+    return static_cast<NotificationStorageElement*>(storage.getNotificationsQML().value(i))
+        ->getDateTime()
+        .toSecsSinceEpoch();
 }
 } // namespace
 
@@ -35,9 +47,9 @@ private:
     QScopedPointer<TempSysroot> m_root;
 
     QString dataDir() const { return m_root->path() + "/var/lib/norviklinklibdata"; }
-    // Runs statements on the database file through a connection of its own; a
-    // select's rows come back as their fields joined by '|'.
-    QStringList sql(QStringList statements)
+    // Runs statements through a connection of its own; rows come back as
+    // their fields joined by '|'.
+    QStringList sql(const QStringList& statements)
     {
         QStringList rows;
         {
@@ -105,27 +117,21 @@ private slots:
         for (int k = rows - 1; newest.size() < 79; --k)
             newest << QString("at %1").arg(qMax(k, tied - 1) * 10);
         seed(times);
+        const int rowId = times.indexOf(kBaseTime + (rows - 1) * 10) + 1;
         for (int start = 1; start <= 2; ++start) { // the second start deletes nothing more
             NotificationStorage storage;
-            QCOMPARE(messagesOf(storage), newest);
             QCOMPARE(storage.getCount(), 79u);
+            QCOMPARE(entries(storage).replaceInStrings(QRegularExpression("\\|.*"), ""), newest);
+            QCOMPARE(entries(storage).first(),
+                     QString("%1|0|1|3|1|-1|%2").arg(newest[0]).arg(rowId));
+            QCOMPARE(secs(storage, 0), kBaseTime + (rows - 1) * 10);
             QCOMPARE(table().size(), rowsLeft);
-            NotificationStorageElement* e = at(storage, 0);
-            QCOMPARE(e->getReference(), -1);
-            QVERIFY(e->getAcked() && !e->getPopup());
-            QCOMPARE(e->getId(), NTFY_ID_RU_SHOCK_DETECTED);
-            QCOMPARE(e->getSeverity(), NorvikLinkDefines::WARNING);
-            QCOMPARE(e->getDateTime().toSecsSinceEpoch(), kBaseTime + (rows - 1) * 10);
-            // The row id read at start-up names the entry's own row.
-            const int rowId = times.indexOf(kBaseTime + (rows - 1) * 10) + 1;
-            QCOMPARE(e->property("dbRowId").toInt(), rowId);
-            if (start == 2) {
-                storage.remove(-1);
-                QCOMPARE(messagesOf(storage), newest.mid(1));
-                QVERIFY(!table().join(';').contains('|' + newest.first() + '|'));
-                QCOMPARE(table().size(), rowsLeft - 1);
-            }
         }
+        // The row id read at start-up names the entry's own row.
+        NotificationStorage storage;
+        storage.remove(-1);
+        QCOMPARE(table().size(), rowsLeft - 1);
+        QVERIFY(!table().join(';').contains('|' + newest.first() + '|'));
     }
 
     void insertAcknowledgeRemove()
@@ -140,37 +146,38 @@ private slots:
         storage->insert("older", NTFY_ID_STOP_ACTIVE, true, 5, NorvikLinkDefines::ALARM);
         storage->insert("other", NTFY_ID_GENERIC, false, 6, NorvikLinkDefines::INFO);
         storage->insert("newer", NTFY_ID_GENERIC, false, 5, NorvikLinkDefines::WARNING);
-        QCOMPARE(messagesOf(*storage), QStringList({ "newer", "other", "older" }));
+        const QString stop = QString::number(NTFY_ID_STOP_ACTIVE);
+        const QString generic = QString::number(NTFY_ID_GENERIC);
+        QCOMPARE(entries(*storage),
+                 QStringList({ "newer|0|0|" + generic + "|1|5|3", "other|0|0|" + generic + "|0|6|2",
+                               "older|1|0|" + stop + "|2|5|1" }));
         QCOMPARE(counts.count(), 3);
         QCOMPARE(counts.at(2).at(0).toUInt(), 3u);
-        QCOMPARE(added.at(2).at(0).value<NotificationStorageElement*>(), at(*storage, 0));
+        QCOMPARE(added.at(2).at(0).value<NotificationStorageElement*>(),
+                 storage->getNotificationsQML().first());
         const QStringList first = table().value(0).split('|');
-        QCOMPARE(
-            first.mid(0, 6),
-            QStringList({ "1", "older", "1", "0", QString::number(NTFY_ID_STOP_ACTIVE), "2" }));
+        QCOMPARE(first.mid(0, 6), QStringList({ "1", "older", "1", "0", stop, "2" }));
         QVERIFY2(first.at(6).toLongLong() >= before
                      && first.at(6).toLongLong() <= QDateTime::currentSecsSinceEpoch(),
                  qPrintable(first.at(6)));
-        QCOMPARE(at(*storage, 2)->getDbRowId(), quint64(1));
-        QCOMPARE(at(*storage, 0)->getDbRowId(), quint64(3));
 
         // A shared reference: both are acknowledged, only the newer is removed.
         storage->markAsAcked(5);
-        QVERIFY(at(*storage, 0)->getAcked() && !at(*storage, 1)->getAcked());
-        QVERIFY(at(*storage, 2)->getAcked());
+        QCOMPARE(entries(*storage),
+                 QStringList({ "newer|0|1|" + generic + "|1|5|3", "other|0|0|" + generic + "|0|6|2",
+                               "older|1|1|" + stop + "|2|5|1" }));
         storage->remove(5);
         storage->remove(99);
         storage->notificationResetSlot(6);
-        QCOMPARE(messagesOf(*storage), QStringList { "older" });
+        QCOMPARE(entries(*storage), QStringList({ "older|1|1|" + stop + "|2|5|1" }));
         QCOMPARE(counts.count(), 5);
         QCOMPARE(sql({ "select message from notifications" }), QStringList { "older" });
 
         // Acknowledgements are not written: a restart shows the state at insertion.
         storage.reset();
         NotificationStorage restarted;
-        QCOMPARE(restarted.getCount(), 1u);
-        QVERIFY(!at(restarted, 0)->getAcked() && at(restarted, 0)->getPopup());
-        QCOMPARE(at(restarted, 0)->getDateTime().toSecsSinceEpoch(), first.at(6).toLongLong());
+        QCOMPARE(entries(restarted), QStringList({ "older|1|0|" + stop + "|2|-1|1" }));
+        QCOMPARE(secs(restarted, 0), first.at(6).toLongLong());
     }
 
     // Without a usable directory the history still works in memory.
@@ -184,7 +191,7 @@ private slots:
         WarningLog log;
         NotificationStorage storage;
         storage.insert("kept", NTFY_ID_GENERIC, false, 3, NorvikLinkDefines::INFO);
-        QCOMPARE(at(storage, 0)->getDbRowId(), quint64(0));
+        QCOMPARE(entries(storage).value(0).section('|', 6), QString("0"));
         storage.remove(3);
         QCOMPARE(storage.getCount(), 0u);
         QCOMPARE(log.messages(),
@@ -200,18 +207,17 @@ private slots:
         for (int i = 0; i < 81; ++i)
             times << kBaseTime + i;
         seed(times);
-        sql({ "update notifications set severity = 9 where datetime = '1700000080'",
+        sql({ "update notifications set severity = 9 where rowid = 81",
               "create trigger no_delete before delete on notifications begin select "
               "raise(abort, 'kept'); end",
               "create trigger no_insert before insert on notifications begin select "
               "raise(abort, 'full'); end" });
         WarningLog log;
         NotificationStorage storage;
-        QCOMPARE(storage.getCount(), 79u);
-        QCOMPARE(at(storage, 0)->getSeverity(), NorvikLinkDefines::ALARM);
-        QCOMPARE(at(storage, 1)->getSeverity(), NorvikLinkDefines::WARNING);
         storage.insert("new", NTFY_ID_GENERIC, false, 4, NorvikLinkDefines::INFO);
-        QCOMPARE(at(storage, 0)->getDbRowId(), quint64(0));
+        QCOMPARE(entries(storage).mid(0, 3),
+                 QStringList({ "new|0|0|" + QString::number(NTFY_ID_GENERIC) + "|0|4|0",
+                               "at 80|0|1|3|2|-1|81", "at 79|0|1|3|1|-1|80" }));
         QCOMPARE(table().size(), 81);
         QCOMPARE(log.messages().mid(0, 2),
                  QStringList({ "NotificationStorage: unknown severity 9 in notification db, taken "
