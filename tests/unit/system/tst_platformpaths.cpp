@@ -7,48 +7,30 @@ class tst_PlatformPaths : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
+    void paths_data()
     {
-        qunsetenv("NORVIK_SYSROOT");
-        qunsetenv("NORVIK_APP_DIR");
+        QTest::addColumn<QByteArray>("sysroot");
+        QTest::addColumn<QByteArray>("appDir");
+        QTest::addColumn<QStringList>("expected"); // systemPath("/etc/ruid"), appPath("/config")
+        QTest::newRow("product paths")
+            << QByteArray() << QByteArray()
+            << QStringList { "/etc/ruid", QCoreApplication::applicationDirPath() + "/config" };
+        QTest::newRow("trailing slashes")
+            << QByteArray("/tmp/root//") << QByteArray("/opt/remote/")
+            << QStringList { "/tmp/root/etc/ruid", "/opt/remote/config" };
+        QTest::newRow("root itself")
+            << QByteArray("/") << QByteArray("/opt") << QStringList { "/etc/ruid", "/opt/config" };
     }
-
-    void systemPath_data()
+    void paths()
     {
-        QTest::addColumn<QString>("sysroot");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("no sysroot") << QString() << "/dev/ttymxc0"
-                                    << "/dev/ttymxc0";
-        QTest::newRow("sysroot") << "/tmp/root"
-                                 << "/dev/ttymxc0"
-                                 << "/tmp/root/dev/ttymxc0";
-        QTest::newRow("trailing slash") << "/tmp/root//"
-                                        << "/etc/ruid"
-                                        << "/tmp/root/etc/ruid";
-        QTest::newRow("root itself") << "/"
-                                     << "/etc/ruid"
-                                     << "/etc/ruid";
-    }
-    void systemPath()
-    {
-        QFETCH(QString, sysroot);
-        QFETCH(QString, path);
-        QFETCH(QString, expected);
-        if (!sysroot.isNull())
-            qputenv("NORVIK_SYSROOT", sysroot.toLocal8Bit());
-        QCOMPARE(PlatformPaths::systemPath(path), expected);
-    }
-
-    void appDir()
-    {
-        QCOMPARE(PlatformPaths::appDir(), QCoreApplication::applicationDirPath());
-        qputenv("NORVIK_APP_DIR", "/opt/remote/");
-        QCOMPARE(PlatformPaths::appDir(), QStringLiteral("/opt/remote"));
-        QCOMPARE(PlatformPaths::appPath("/config/webservices.cfg"),
-                 QStringLiteral("/opt/remote/config/webservices.cfg"));
-        QCOMPARE(PlatformPaths::appPath("Applications"),
-                 QStringLiteral("/opt/remote/Applications"));
+        QFETCH(QByteArray, sysroot);
+        QFETCH(QByteArray, appDir);
+        QFETCH(QStringList, expected);
+        qputenv("NORVIK_SYSROOT", sysroot);
+        qputenv("NORVIK_APP_DIR", appDir);
+        QCOMPARE(QStringList(
+                     { PlatformPaths::systemPath("/etc/ruid"), PlatformPaths::appPath("/config") }),
+                 expected);
     }
 };
 
