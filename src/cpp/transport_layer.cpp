@@ -82,6 +82,8 @@ void TransportLayer::sendData(QByteArray data, quint8 packetNumber, quint8 servi
     connect(item.reTxTimer, &QTimer::timeout, this, &TransportLayer::processSendBuffer);
     item.reTXCount = 0;
     item.packetNumber = packetNumber;
+    item.serviceId = serviceId;
+    item.messageClass = messageClass;
     sendBuffer.append(item);
     emit newData();
 }
@@ -91,13 +93,15 @@ void TransportLayer::processSendBuffer()
     if (sendBuffer.isEmpty())
         return;
     bufferItem& head = sendBuffer.first();
+    // In flight: whatever woke us (a new packet, an answer for another
+    // packet) is no reason to send again or to give up before the timer ends.
+    if (head.reTxTimer->isActive())
+        return;
     if (head.reTXCount > 2) {
         discardSendBuffer();
         emit internalLinkFailed();
         return;
     }
-    if (head.reTxTimer->isActive())
-        return;
     ++head.reTXCount;
     head.reTxTimer->start(sendInterval);
     emit sendOnInternal(head.data);
@@ -108,6 +112,14 @@ void TransportLayer::discardSendBuffer()
     for (const bufferItem& item : qAsConst(sendBuffer)) {
         item.reTxTimer->stop();
         item.reTxTimer->deleteLater();
+        // A request that never went through has no answer to wait for; a
+        // late answer must not pair with a later request that reuses its number.
+        if (item.messageClass == MSG_CLASS_SERVICE_ACK) {
+            QVector<unsigned char>& sent = _sentServicePackets[item.serviceId];
+            const int index = sent.lastIndexOf(item.packetNumber);
+            if (index >= 0)
+                sent.remove(index);
+        }
     }
     sendBuffer.clear();
 }

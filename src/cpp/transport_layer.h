@@ -29,6 +29,8 @@ enum {
 // flight at a time; it goes out at 0, 50 and 100 ms and the link counts as
 // failed when no acknowledgement has come 150 ms after the first try.
 // Service requests and answers are paired by packet number in both directions.
+// Only the expiry of the third try fails the link; packets queued or answers
+// arriving meanwhile leave the one in flight alone.
 class TransportLayer : public QObject
 {
     Q_OBJECT
@@ -40,6 +42,8 @@ public:
         QTimer* reTxTimer;
         quint8 reTXCount;
         quint8 packetNumber;
+        quint8 serviceId;
+        quint8 messageClass;
     };
 
     explicit TransportLayer(QObject* parent = nullptr);

@@ -64,8 +64,9 @@ quint32 update(quint32 reg, const uchar* p, qsizetype length)
         p += sliceCount;
         length -= sliceCount;
     }
+    // The tail goes through the published table, so that it is the one in use.
     while (length-- > 0)
-        reg = slices[0][(reg ^ *p++) & 0xFFu] ^ (reg >> 8);
+        reg = CrcStd32::CRCTABLE[(reg ^ *p++) & 0xFFu] ^ (reg >> 8);
     return reg;
 }
 

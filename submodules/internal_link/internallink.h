@@ -18,6 +18,7 @@ public:
 
     void start(const char* port);
     void close();
+    SerialPort* port() const { return serialPort; }
 
 signals:
     void readyRead(QByteArray data);

@@ -21,12 +21,6 @@ SerialPort::SerialPort(QObject* parent)
     , stopBit(1)
     , endOfLineByte(0x83)
 {
-    // The stop pipe lets the destructor end the read loop and join the
-    // thread; the worker is then deleted here rather than by the thread.
-    if (pipe2(stopPipe, O_CLOEXEC) == 0)
-        readWorker->setStopHandle(stopPipe[0]);
-    else
-        QObject::connect(readThread, SIGNAL(finished()), readWorker, SLOT(deleteLater()));
     QObject::connect(this, SIGNAL(startReading(int)), readWorker, SLOT(readLoop(int)));
     QObject::connect(readWorker, SIGNAL(readyRead(QByteArray)), this,
                      SIGNAL(readyRead(QByteArray)));
@@ -36,24 +30,21 @@ SerialPort::SerialPort(QObject* parent)
 
 SerialPort::~SerialPort()
 {
-    // Wake the read loop through the stop pipe so the thread can end and be
-    // joined; without the pipe it cannot be interrupted and is left running.
-    if (stopPipe[1] >= 0) {
-        const char stop = 1;
-        [[maybe_unused]] ssize_t n = write(stopPipe[1], &stop, 1);
-        readThread->quit();
-        readThread->wait();
-        NORVIK_TSAN_ACQUIRE(readWorker);
-        delete readWorker;
-        delete readThread;
-        close(stopPipe[0]);
-        close(stopPipe[1]);
-        if (fileHandle >= 0)
-            close(fileHandle);
-    } else {
-        readThread->quit();
-        readThread->wait(30);
-    }
+    // The loop is stopped and its thread joined before anything it uses goes
+    // away; the worker is deleted here rather than by the ended thread.
+    readWorker->stop();
+    readThread->quit();
+    readThread->wait();
+    NORVIK_TSAN_ACQUIRE(readWorker);
+    delete readWorker;
+    delete readThread;
+    if (fileHandle >= 0)
+        close(fileHandle);
+}
+
+int SerialPort::readCalls() const
+{
+    return readWorker->readCalls();
 }
 
 bool SerialPort::setPort(const char* name)
@@ -97,6 +88,7 @@ bool SerialPort::setEndOfLineByte(int value)
 void SerialPort::start()
 {
     if (connect() && configure()) {
+        readWorker->setDevice(unixPort, baudRate);
         NORVIK_TSAN_RELEASE(readWorker);
         emit startReading(fileHandle);
     }
@@ -117,8 +109,13 @@ bool SerialPort::connect()
 
 bool SerialPort::configure()
 {
+    return configureLine(fileHandle, baudRate);
+}
+
+bool SerialPort::configureLine(int handle, int baudRate)
+{
     termios settings;
-    if (tcgetattr(fileHandle, &settings) != 0)
+    if (tcgetattr(handle, &settings) != 0)
         return false;
     settings.c_iflag = 0;
     settings.c_oflag = 0;
@@ -131,6 +128,6 @@ bool SerialPort::configure()
     settings.c_cc[VEOL2] = 0;
     cfsetispeed(&settings, static_cast<speed_t>(baudRate));
     cfsetospeed(&settings, static_cast<speed_t>(baudRate));
-    tcflush(fileHandle, TCIFLUSH);
-    return tcsetattr(fileHandle, TCSANOW, &settings) == 0;
+    tcflush(handle, TCIFLUSH);
+    return tcsetattr(handle, TCSANOW, &settings) == 0;
 }

@@ -10,7 +10,8 @@ class SerialPortReadThreadWorker;
 // The serial device of the internal link, opened with termios in canonical
 // mode so that the tty driver cuts the stream at 0x0A, the frame end byte.
 // Reading happens on a thread of its own; chunks arrive through readyRead
-// on the thread that owns the port.
+// on the thread that owns the port. The destructor stops that thread and
+// joins it before the descriptor is closed, whatever state the line is in.
 class SerialPort : public QObject
 {
     Q_OBJECT
@@ -34,6 +35,11 @@ public:
     void sendData(char* buffer, quint32 length);
 
     int handle() const { return fileHandle; }
+    // read() calls of the read loop so far.
+    int readCalls() const;
+
+    // The line settings: raw 8N1 bytes, canonical input ending at 0x0A.
+    static bool configureLine(int handle, int baudRate);
 
 signals:
     void readyRead(QByteArray data);
@@ -53,7 +59,6 @@ private:
     int stopBit;
     int endOfLineByte;
     int fileHandle = -1;
-    int stopPipe[2] = { -1, -1 };
 };
 
 #endif

@@ -1,136 +1,130 @@
-// The serial port through a real pseudo-terminal and the real termios set-up.
+// The internal link stack over a real pseudo-terminal.
 #include "internallink.h"
 #include "internalprocessorsim.h"
+#include "serialport.h"
+#include "serialportreadthreadworker.h"
+#include "transport_layer.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
+
+using Sim = InternalProcessorSim;
+static std::atomic<int> hangUps { 0 };
+static QtMessageHandler passOn = nullptr;
+
+// A sysroot whose device is the stand-in's pseudo-terminal, and the stack on it.
+struct Rig
+{
+    QTemporaryDir sysroot;
+    bool env = qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
+    Sim sim;
+    bool open = sim.open(sysroot.path());
+    TransportLayer layer;
+    QSignalSpy chunks { layer.link(), &InternalLink::readyRead };
+    SerialPort* port() const { return layer.link()->port(); }
+};
 
 class tst_InternalLink : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir* m_sysroot = nullptr;
-    InternalProcessorSim* m_sim = nullptr;
-    InternalLink* m_link = nullptr;
-    QSignalSpy* m_chunks = nullptr;
+    std::unique_ptr<Rig> r;
 
 private slots:
+    void initTestCase()
+    {
+        // The read thread's hang-up message is counted; the rest goes to the log.
+        passOn = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (type == QtWarningMsg
+                    && text.endsWith("/dev/ttymxc0 hung up, waiting for it to come back"))
+                    ++hangUps;
+                else
+                    passOn(type, context, text);
+            });
+    }
     void init()
     {
-        m_sysroot = new QTemporaryDir;
-        qputenv("NORVIK_SYSROOT", m_sysroot->path().toLocal8Bit());
-        m_sim = new InternalProcessorSim;
-        QVERIFY(m_sim->open(m_sysroot->path()));
-        m_link = new InternalLink;
-        m_chunks = new QSignalSpy(m_link, &InternalLink::readyRead);
+        hangUps = 0;
+        r.reset(new Rig);
+        QVERIFY(r->open);
+    }
+    void cleanup() { r.reset(); }
+
+    // Trickled or back to back, frames arrive whole and in order; damaged ones
+    // (bad CRC, garbage, too short for a header, merged, reserved class) are dropped.
+    void framesOnTheLine()
+    {
+        QSignalSpy lines(&r->sim, &Sim::lineReceived);
+        QSignalSpy delivered(&r->layer, &TransportLayer::readyRead);
+        r->sim.setTrickle(1, 4);
+        r->sim.sendPacket(1, 1, "\r\x11\x13\x03"); // CR, XON, XOFF and ^C are data
+        QTRY_COMPARE_WITH_TIMEOUT(r->chunks.count(), 1, 10000);
+        QByteArray burst, broken = Sim::frame(1, 9, 3, "crc");
+        broken[3] = char(broken.at(3) ^ 1);
+        const QByteArray bad[] = { broken,
+                                   QByteArray::fromHex("00FF9090900A"),
+                                   QByteArray::fromHex("82FFFFFFFF0A"),
+                                   QByteArray::fromHex("82417E4FD2740A"),
+                                   Sim::frame(1, 1, 1, "a").chopped(1) + Sim::frame(1, 2, 1, "b"),
+                                   Sim::frame(0, 4, 1, "z") };
+        for (int i = 1; i < 20; ++i)
+            burst += Sim::frame(1, quint8(i), 3, QByteArray(i, '\r'))
+                + (i <= 6 ? bad[i - 1] : QByteArray());
+        QTest::ignoreMessage(QtWarningMsg,
+                             "TransportLayer: dropped packet 4 of reserved class 0 for service 1");
+        r->sim.writeRaw(burst);
+        QTRY_COMPARE(r->chunks.count(), 1 + 19 + 6);
+        QTRY_COMPARE(lines.count(), 20);
+        QCOMPARE(lines.at(5).at(0).toByteArray(), QByteArray::fromHex("82C503590316050A"));
+        QCOMPARE(delivered.count(), 20);
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(delivered.at(i).at(0).toByteArray(),
+                     i ? QByteArray(i, '\r') : "\r\x11\x13\x03");
     }
 
-    void cleanup()
+    // A hang-up gives one message, no spinning, and a link that is back with the line.
+    void hungUpLineComesBack()
     {
-        delete m_chunks;
-        delete m_link;
-        delete m_sim;
-        delete m_sysroot;
-    }
-
-    void lineIsConfigured()
-    {
-        const int fd = open(QFile::encodeName(m_sysroot->path() + "/dev/ttymxc0").constData(),
-                            O_RDONLY | O_NOCTTY);
-        QVERIFY(fd >= 0);
+        r->sim.closePort();
+        QTRY_COMPARE(hangUps.load(), 1);
+        const int reads = r->port()->readCalls();
+        QTest::qWait(3 * SerialPortReadThreadWorker::reopenIntervalMs);
+        QCOMPARE(r->port()->readCalls(), reads);
+        QVERIFY(r->sim.open(r->sysroot.path()));
+        QSignalSpy lines(&r->sim, &Sim::lineReceived);
+        QTRY_VERIFY((r->layer.link()->sendData("up\n"), !lines.isEmpty())); // once reopened
+        r->sim.writeRaw("back\n");
+        QTRY_COMPARE(r->chunks.count(), 1);
+        QCOMPARE(r->chunks.at(0).at(0).toByteArray(), QByteArray("back\n"));
+        QCOMPARE(hangUps.load(), 1);
         termios t;
-        QCOMPARE(tcgetattr(fd, &t), 0);
-        close(fd);
-        QCOMPARE(t.c_iflag, tcflag_t(0));
-        QCOMPARE(t.c_oflag, tcflag_t(0));
-        QCOMPARE(t.c_lflag, tcflag_t(ICANON));
+        QCOMPARE(tcgetattr(r->port()->handle(), &t), 0);
+        QCOMPARE(t.c_iflag | t.c_oflag | t.c_lflag, tcflag_t(ICANON));
         QCOMPARE(t.c_cflag & (CSIZE | CREAD | CLOCAL | PARENB | CSTOPB | CRTSCTS),
                  tcflag_t(CS8 | CREAD | CLOCAL));
-        QCOMPARE(cfgetispeed(&t), speed_t(B230400));
-        QCOMPARE(cfgetospeed(&t), speed_t(B230400));
+        QCOMPARE(cfgetispeed(&t) + cfgetospeed(&t), speed_t(2 * B230400));
     }
 
-    void tricklingFrameArrivesWhole()
+    // Whatever state its line is in, a stack takes its read thread with it.
+    void deletionEndsTheReadThread()
     {
-        m_sim->setTrickle(1, 4);
-        m_sim->sendPacket(1, 1, QByteArray("trickle, one byte at a time"));
-        const QByteArray expected
-            = InternalProcessorSim::frame(1, 0, 1, "trickle, one byte at a time");
-        QTRY_COMPARE_WITH_TIMEOUT(m_chunks->count(), 1, 10000);
-        QCOMPARE(m_chunks->at(0).at(0).toByteArray(), expected);
-        QTest::qWait(50);
-        QCOMPARE(m_chunks->count(), 1);
-    }
-
-    void backToBackFramesInOrder()
-    {
-        QByteArray burst;
-        for (int i = 0; i < 20; ++i)
-            burst += InternalProcessorSim::frame(1, quint8(i), 3, QByteArray(i, 'z'));
-        m_sim->writeRaw(burst);
-        QTRY_COMPARE(m_chunks->count(), 20);
-        for (int i = 0; i < 20; ++i)
-            QCOMPARE(m_chunks->at(i).at(0).toByteArray(),
-                     InternalProcessorSim::frame(1, quint8(i), 3, QByteArray(i, 'z')));
-    }
-
-    void controlBytesPassUnchanged()
-    {
-        const QByteArray line = QByteArray::fromHex("820D11130300047F1A1C0D0A");
-        m_sim->writeRaw(line);
-        QTRY_COMPARE(m_chunks->count(), 1);
-        QCOMPARE(m_chunks->at(0).at(0).toByteArray(), line);
-
-        QSignalSpy lines(m_sim, &InternalProcessorSim::lineReceived);
-        m_link->sendData(line);
-        QTRY_COMPARE(lines.count(), 1);
-        QCOMPARE(lines.at(0).at(0).toByteArray(), line);
-    }
-
-    void longLineArrivesInPieces()
-    {
-        const QByteArray line = QByteArray(1200, 'L') + '\n';
-        m_sim->writeRaw(line);
-        QTRY_VERIFY(!m_chunks->isEmpty());
-        QByteArray joined;
-        QTRY_VERIFY((joined =
-                         [&] {
-                             QByteArray all;
-                             for (const auto& c : *m_chunks)
-                                 all += c.at(0).toByteArray();
-                             return all;
-                         }())
-                    == line);
-        for (const auto& c : *m_chunks)
-            QVERIFY(c.at(0).toByteArray().size() <= 512);
-    }
-
-    void injectedInput()
-    {
-        char bytes[3] = { 0x01, 0x0A, char(0x82) };
-        m_link->readData(bytes, 3);
-        QCOMPARE(m_chunks->count(), 1);
-        QCOMPARE(m_chunks->at(0).at(0).toByteArray(), QByteArray(bytes, 3));
-    }
-
-    void missingDeviceIsSilent()
-    {
-        delete m_chunks;
-        delete m_link;
-        m_sim->closePort();
-        m_link = new InternalLink;
-        m_chunks = new QSignalSpy(m_link, &InternalLink::readyRead);
-        m_link->sendData(QByteArray("nowhere\n"));
-        QTest::qWait(100);
-        QCOMPARE(m_chunks->count(), 0);
-        char bytes[3] = { 'a', 'b', 'c' };
-        m_link->readData(bytes, 3);
-        QCOMPARE(m_chunks->count(), 1);
+        const auto threads = [] {
+            return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        };
+        for (const QString line : { "open", "hung up", "missing" }) {
+            const int before = threads();
+            auto* layer = new TransportLayer;
+            layer->readDataFromService("x", Internal, 1, 1);
+            if (line == "hung up") {
+                r->sim.closePort(); // the device stays missing for the next round
+                QTRY_COMPARE(hangUps.load(), 2); // the rig's own stack hangs up as well
+            }
+            delete layer;
+            QTRY_COMPARE(threads(), before);
+        }
     }
 };
 

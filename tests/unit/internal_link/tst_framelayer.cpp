@@ -1,5 +1,6 @@
+// Framing and CRC of the internal link.
+#include "crcstd32.h"
 #include "frame_layer.h"
-#include "message_layer.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -9,75 +10,53 @@ class tst_FrameLayer : public QObject
     Q_OBJECT
 
 private slots:
-    void stuffing_data()
-    {
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("all three specials")
-            << QByteArray::fromHex("820A9041") << QByteArray::fromHex("829002908A9010410A");
-        QTest::newRow("empty") << QByteArray() << QByteArray::fromHex("820A");
-        QTest::newRow("plain bytes")
-            << QByteArray::fromHex("00017F80FF") << QByteArray::fromHex("8200017F80FF0A");
-        QTest::newRow("xor partners pass")
-            << QByteArray::fromHex("02108A") << QByteArray::fromHex("8202108A0A");
-        QTest::newRow("line bytes pass")
-            << QByteArray::fromHex("0D111303") << QByteArray::fromHex("820D1113030A");
-    }
     void stuffing()
     {
-        QFETCH(QByteArray, message);
-        QFETCH(QByteArray, frame);
-        FrameLayer layer;
-        QCOMPARE(layer.add(message), frame);
-        QCOMPARE(layer.remove(frame), message);
-    }
-
-    void unstuffingIsTolerant_data()
-    {
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("delimiters dropped anywhere")
-            << QByteArray::fromHex("41820A420A82") << QByteArray::fromHex("4142");
-        QTest::newRow("escape at the end")
-            << QByteArray::fromHex("4190") << QByteArray::fromHex("4180");
-        QTest::newRow("escape takes any byte")
-            << QByteArray::fromHex("90419082") << QByteArray::fromHex("C102");
-        QTest::newRow("only delimiters") << QByteArray::fromHex("820A820A") << QByteArray();
-    }
-    void unstuffingIsTolerant()
-    {
-        QFETCH(QByteArray, wire);
-        QFETCH(QByteArray, message);
-        QCOMPARE(FrameLayer().remove(wire), message);
-    }
-
-    // A CRC byte equal to a special byte is escaped like any other byte, and
-    // no stuffed frame contains a delimiter except at its ends.
-    void roundTripWithCrc()
-    {
-        FrameLayer frames;
-        MessageLayer crc;
-        QRandomGenerator rng(7);
-        int escapedCrcBytes = 0;
-        for (int round = 0; round < 2000; ++round) {
-            QByteArray message(int(rng.bounded(64)), Qt::Uninitialized);
-            for (char& c : message)
-                c = char(rng.bounded(256));
-            QByteArray withCrc = message;
-            crc.add(withCrc);
-            for (int i = withCrc.size() - 4; i < withCrc.size(); ++i)
-                escapedCrcBytes += (quint8(withCrc[i]) == 0x0A || quint8(withCrc[i]) == 0x82
-                                    || quint8(withCrc[i]) == 0x90);
-            const QByteArray wire = frames.add(withCrc);
-            const QByteArray inner = wire.mid(1, wire.size() - 2);
-            QVERIFY(!inner.contains(char(0x0A)));
-            QVERIFY(!inner.contains(char(0x82)));
-            QByteArray back = frames.remove(wire);
-            QVERIFY(crc.check(back));
-            crc.remove(back);
-            QCOMPARE(back, message);
+        const auto hex = [](const QByteArray& text) { return QByteArray::fromHex(text); };
+        // Both ways: the three special bytes, nothing, bytes that only look special.
+        const QByteArrayList both = { "820A9041", "829002908A9010410A", "",
+                                      "820A",     "02108A0D11130300FF", "8202108A0D11130300FF0A" };
+        for (int i = 0; i < both.size(); i += 2) {
+            QCOMPARE(FrameLayer().add(hex(both[i])), hex(both[i + 1]));
+            QCOMPARE(FrameLayer().remove(hex(both[i + 1])), hex(both[i]));
         }
-        QVERIFY(escapedCrcBytes > 0);
+        // Delimiters dropped anywhere; an escape takes any byte, at the end a zero.
+        const QByteArrayList tolerated
+            = { "41820A420A82", "4142", "4190", "4180", "90419082", "C102" };
+        for (int i = 0; i < tolerated.size(); i += 2)
+            QCOMPARE(FrameLayer().remove(hex(tolerated[i])), hex(tolerated[i + 1]));
+    }
+
+    // The check value is appended big-endian; the CRC goes whether it matched or not.
+    void crcCheckValueAndDamage()
+    {
+        QByteArray message("123456789");
+        CrcStd32::add(message);
+        QCOMPARE(message.mid(9), QByteArray::fromHex("0376E6E7"));
+        QByteArray broken = message;
+        broken[4] = char(broken.at(4) ^ 0x10);
+        QVERIFY(!CrcStd32::checkAndRemove(broken) && broken.size() == 9);
+        QVERIFY(CrcStd32::checkAndRemove(message) && message == "123456789");
+        QByteArray empty, three("abc");
+        CrcStd32::add(empty);
+        CrcStd32::remove(three);
+        QCOMPARE(empty + three, QByteArray::fromHex("FFFFFFFF616263"));
+    }
+
+    // The sliced CRC against a bit-at-a-time one on random data, every tail length.
+    void crcMatchesDefinition()
+    {
+        QRandomGenerator rng(20261205);
+        for (int length = 0; length < 4200; length += (length < 64 ? 1 : 1021)) {
+            QByteArray data(length, Qt::Uninitialized);
+            quint32 crc = 0xFFFFFFFFu;
+            for (char& c : data) {
+                crc ^= quint32(quint8(c = char(rng.bounded(256)))) << 24;
+                for (int bit = 0; bit < 8; ++bit)
+                    crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+            }
+            QCOMPARE(CrcStd32::calculate(data.constData(), data.size()), crc);
+        }
     }
 };
 
