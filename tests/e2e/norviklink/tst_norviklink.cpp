@@ -98,7 +98,10 @@ private:
     {
         return m_launcher->commands().contains(qMakePair(command, data));
     }
-    bool pressStop(bool pressed) { return writeFile(stopButton(m_sysroot.path()), pressed ? "0" : "1"); }
+    bool pressStop(bool pressed)
+    {
+        return writeFile(stopButton(m_sysroot.path()), pressed ? "0" : "1");
+    }
 
 private slots:
     void initTestCase()
@@ -190,7 +193,8 @@ private slots:
 
         QSignalSpy text(m_link, &NorvikLink::recvCmd);
         QSignalSpy binary(m_link, &NorvikLink::recvBinaryCmd);
-        const QByteArray down = QByteArray("down\0", 5) + QByteArray::fromHex("0102030405060708090a0b");
+        const QByteArray down
+            = QByteArray("down\0", 5) + QByteArray::fromHex("0102030405060708090a0b");
         m_bu->sendCommand(down);
         QTRY_COMPARE(text.count(), 1);
         QCOMPARE(text.at(0).at(0).toString(), QStringLiteral("down"));

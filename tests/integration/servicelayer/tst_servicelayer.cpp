@@ -150,14 +150,16 @@ private slots:
         m_config->setValue("RUID", 4660);
         m_config->setValue("IENC", 3001);
         QThread* writtenOn = nullptr;
-        connect(m_tags->get("encoder_id"), &Tag::valueUpdated, this,
-                [&] { writtenOn = QThread::currentThread(); }, Qt::DirectConnection);
+        connect(
+            m_tags->get("encoder_id"), &Tag::valueUpdated, this,
+            [&] { writtenOn = QThread::currentThread(); }, Qt::DirectConnection);
         configuration->setConfigurationParameters(&crane);
         configuration->requestConfigurationParameters();
         // The internal processor asks too while the walk runs; each side's
         // answers pair with its own requests.
-        QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: request of 2 bytes has no key, "
-                                           "answered without a value");
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ConfigurationService: request of 2 bytes has no key, "
+                             "answered without a value");
         for (const QByteArray& key : { QByteArray("BUID"), QByteArray("XXXX"), QByteArray("BU") })
             m_config->requestParameter(key);
         QTRY_COMPARE_WITH_TIMEOUT(value("encoder_id"), QVariant(3001u), 10000);
@@ -179,9 +181,10 @@ private slots:
         auto* configuration = service<ConfigurationService>(SERV_ID_CONFIGURATION);
         m_config->setValue("RUID", 4660);
         m_config->setAnswering(false);
-        QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: internal link failed during the "
-                                           "configuration walk, it starts again when the link "
-                                           "is back");
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ConfigurationService: internal link failed during the "
+                             "configuration walk, it starts again when the link "
+                             "is back");
         configuration->requestConfigurationParameters();
         expectState(S::NO_RI_Link); // three unanswered transmissions of RCSR
         QCOMPARE(m_config->requests(), QList<QByteArray> { "RCSR" }); // counted once
@@ -198,8 +201,9 @@ private slots:
         ProcessDataPeer peer(m_sim);
         QVERIFY(peer.loadLayout(m_sample.sharedConfigDir() + "/remoteInternalInputTags.csv"));
         QThread* seenOn = nullptr;
-        connect(m_tags->get("joystick_01"), &Tag::valueUpdated, this,
-                [&] { seenOn = QThread::currentThread(); }, Qt::DirectConnection);
+        connect(
+            m_tags->get("joystick_01"), &Tag::valueUpdated, this,
+            [&] { seenOn = QThread::currentThread(); }, Qt::DirectConnection);
         QVERIFY(peer.setJoystick(1, -500));
         QVERIFY(peer.setSwitch(3, true));
         QVERIFY(peer.setEncoder(1234));

@@ -28,8 +28,10 @@ private slots:
     void walkStoresEachValueInItsTag()
     {
         const QMap<QByteArray, QByteArray> answers = {
-            { "RCSR", QByteArray::fromHex("07010401") }, { "ECSR", QByteArray::fromHex("07010401") },
-            { "HWRV", QByteArray::fromHex("FF000C02") }, { "HWID", QByteArray::fromHex("07010401") },
+            { "RCSR", QByteArray::fromHex("07010401") },
+            { "ECSR", QByteArray::fromHex("07010401") },
+            { "HWRV", QByteArray::fromHex("FF000C02") },
+            { "HWID", QByteArray::fromHex("07010401") },
             { "RUID", QByteArray::fromHex("FFFFFFFF") }, // no value: the tag stays
             { "IRTY", QByteArray::fromHex("05000000AABB") }, // bytes after the fourth ignored
             { "IJS1", QByteArray::fromHex("0701") }, // too short: the tag stays
@@ -46,9 +48,10 @@ private slots:
             QCOMPARE(requests(spy), configurationWalkOrder().mid(0, i + 1));
             const QByteArray key = configurationWalkOrder().at(i);
             if (key == "IJS1")
-                QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: answer of 2 bytes for "
-                                                   "IJS1 is too short, joystick_01_id left "
-                                                   "unchanged");
+                QTest::ignoreMessage(QtWarningMsg,
+                                     "ConfigurationService: answer of 2 bytes for "
+                                     "IJS1 is too short, joystick_01_id left "
+                                     "unchanged");
             service.readData(answers.value(key, QByteArray::fromHex("03000000")), Internal, 3);
         }
         service.readData(QByteArray::fromHex("09000000"), Internal, 3); // after the end
@@ -90,9 +93,10 @@ private slots:
         // taken for it, and the walk starts again when the link is back.
         service.internalLinkRestored(); // nothing was interrupted yet
         QCOMPARE(requests(spy).size(), 7);
-        QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: internal link failed during the "
-                                           "configuration walk, it starts again when the link "
-                                           "is back");
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ConfigurationService: internal link failed during the "
+                             "configuration walk, it starts again when the link "
+                             "is back");
         service.internalLinkFailed();
         service.readData(QByteArray::fromHex("00000909"), Internal, 3);
         QCOMPARE(value("ec_sw_rev"), QVariant(QString()));
@@ -116,11 +120,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("configuration table") << QByteArray("BUID") << QByteArray::fromHex("27000000");
+        QTest::newRow("configuration table")
+            << QByteArray("BUID") << QByteArray::fromHex("27000000");
         QTest::newRow("key table") << QByteArray("AJS1") << QByteArray::fromHex("A6040000");
-        QTest::newRow("value not a number") << QByteArray("APSR") << QByteArray::fromHex("00000000");
+        QTest::newRow("value not a number")
+            << QByteArray("APSR") << QByteArray::fromHex("00000000");
         QTest::newRow("unknown key") << QByteArray("XXXX") << QByteArray::fromHex("FFFFFFFF");
-        QTest::newRow("first four bytes") << QByteArray("BUIDAJS1") << QByteArray::fromHex("27000000");
+        QTest::newRow("first four bytes")
+            << QByteArray("BUIDAJS1") << QByteArray::fromHex("27000000");
         QTest::newRow("short request") << QByteArray("BUI") << QByteArray::fromHex("FFFFFFFF");
         QTest::newRow("key table wins") << QByteArray("BOTH") << QByteArray::fromHex("06000000");
         QTest::newRow("large value") << QByteArray("HIGH") << QByteArray::fromHex("FEFFFFFF");
@@ -142,8 +149,9 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Database tag BOTH exists, not appended");
         service.setConfigurationParameters(app("crane"));
         if (request.size() < 4)
-            QTest::ignoreMessage(QtWarningMsg, "ConfigurationService: request of 3 bytes has no "
-                                               "key, answered without a value");
+            QTest::ignoreMessage(QtWarningMsg,
+                                 "ConfigurationService: request of 3 bytes has no "
+                                 "key, answered without a value");
         service.readData(request, Internal, 2);
         // Exactly one class-3 answer per request, so the transport's pairing holds.
         QCOMPARE(spy.count(), 2);

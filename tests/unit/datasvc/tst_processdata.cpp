@@ -1,6 +1,6 @@
 // The process-data service with the sample installation's tags: the status
 // frame it sends every 500 ms and the input frames it hands to the tag database.
-#include "../services/wiretrace.h"
+#include "wiretrace.h"
 #include "datasvcfixture.h"
 #include "processdata.h"
 

@@ -1,6 +1,6 @@
 // The remote-control state machine driven through its public slots and the
 // internal processor's packets, observed on the wire and in stateChanged.
-#include "../services/wiretrace.h"
+#include "wiretrace.h"
 #include "systemeventservice.h"
 
 #include <QtTest>
