@@ -1,8 +1,8 @@
 // The process-data service with the sample installation's tags: the status
 // frame it sends every 500 ms and the input frames it hands to the tag database.
-#include "wiretrace.h"
 #include "datasvcfixture.h"
 #include "processdata.h"
+#include "wiretrace.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The remote-control state machine driven through its public slots and the
 // internal processor's packets, observed on the wire and in stateChanged.
-#include "wiretrace.h"
 #include "systemeventservice.h"
+#include "wiretrace.h"
 
 #include <QtTest>
 
