@@ -293,7 +293,9 @@ private slots:
         };
         const QRegularExpression typeError("^setTagValue - type error for lower ");
 
-        QByteArray frame = QByteArray::fromHex("0221010218fc0e000009");
+        // What lies after the frame in memory is not the frame's.
+        const QByteArray memory = QByteArray::fromHex("0221010218fc0e000009aaaa");
+        QByteArray frame = QByteArray::fromRawData(memory.constData(), 10);
         QTest::ignoreMessage(QtWarningMsg, typeError);
         db.processProsessData(frame);
         QCOMPARE(changed(),
