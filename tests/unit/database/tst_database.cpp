@@ -130,6 +130,7 @@ private slots:
         row("INT bit field shifted", TDBT_INT, { 2, 4, 8 }, hex("0008"), -128);
         row("BE_INT bit field", TDBT_BE_INT, { 2, 8, 4 }, hex("0e00"), -2);
         row("INT bit field 32 wide", TDBT_INT, { 4, 0, 32 }, hex("feffffff"), -2);
+        row("INT startBit 64 gives 0", TDBT_INT, { 4, 64, 1 }, hex("ffffffff"), 0);
         row("INT bit field past the slice", TDBT_INT, { 1, 4, 8 }, hex("f0"), 15);
         row("INT size 3", TDBT_INT, { 3, 0, 0 }, hex("111111"), 42, size + "INT");
         row("REAL 4", TDBT_REAL, { 4, 0, 0 }, hex("0000c03f"), 1.5f);
