@@ -232,6 +232,9 @@ private slots:
             QTRY_VERIFY(server.hasPendingConnections());
             std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
             QTRY_COMPARE(conn.state(), QAbstractSocket::ConnectedState);
+            // No Nagle delay for a machine stop, and marked for low delay.
+            QCOMPARE(conn.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+            QCOMPARE(conn.socketOption(QAbstractSocket::TypeOfServiceOption).toInt(), 32);
             if (round == 0) {
                 peer->write(frame(3, "\x01", now) + periodic.left(5));
                 QTRY_COMPARE(rec.log, QByteArrayList { "C:01" });
