@@ -22,8 +22,12 @@
 
 #include <QHostAddress>
 #include <QMutex>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 using S = SystemEventService::States;
 using Events = SystemEventService::Events;
@@ -286,6 +290,19 @@ private slots:
         QTRY_VERIFY(m_launcher->commands().last().first == QStringLiteral("appClose"));
         // Closing a control system also resets the remote-control state.
         QTRY_COMPARE(m_events->resetRequests(), resetsBefore + 1);
+    }
+
+    void qmlImportsTheStates()
+    {
+        // What an interface writes in QML, against the facade's registrations.
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.0\nimport NorvikRemote.Services 1.0\n"
+                          "QtObject { property int armed: SystemEvent.ARMED_ENABLED }",
+                          QUrl());
+        std::unique_ptr<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        QCOMPARE(object->property("armed").toInt(), int(S::ARMED_ENABLED));
     }
 
     void ledBytes()
