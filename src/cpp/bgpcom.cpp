@@ -24,7 +24,6 @@ BGPCom::BGPCom(TagDatabase* tags, App* app, QObject* parent)
     : QObject(parent)
     , _tags(tags)
     , _app(app)
-    , _tagThreadContext(tags)
     , _address(QString::fromLatin1(kDefaultBaseUnitAddress))
 {
     registerMetaTypes();
@@ -65,18 +64,6 @@ BGPCom::BGPCom(TagDatabase* tags, App* app, QObject* parent)
         const uint value = mode.trimmed().toUInt(&ok);
         _fallbackMode = ok && value <= INT_MAX ? int(value) : FALLBACK_MODE_INVALID;
     }
-}
-
-BGPCom::~BGPCom()
-{
-    // The client reports its disconnection while it closes; the manager is past caring.
-    if (_rUzadClient) {
-        QObject::disconnect(_rUzadClient, nullptr, this, nullptr);
-        delete _rUzadClient;
-        _rUzadClient = nullptr;
-    }
-    delete _fallback_timer;
-    _fallback_timer = nullptr;
 }
 
 Tag* BGPCom::findTag(const QString& name) const
@@ -316,9 +303,9 @@ void BGPCom::writeTag(const QPointer<Tag>& tag, const QVariant& value)
 {
     // Only the guard is looked at here; the tag itself is reached on its own thread, through
     // the tag database's event queue, and only if it still exists there.
-    if (!_tagThreadContext || tag.isNull())
+    if (!_tags || tag.isNull())
         return;
-    QObject* context = _tagThreadContext;
+    QObject* context = _tags;
     NORVIK_TSAN_RELEASE(context);
     QMetaObject::invokeMethod(
         context,

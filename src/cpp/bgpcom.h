@@ -64,7 +64,6 @@ public:
     static constexpr int FALLBACK_OFFER_INTERVAL_MS = 1000;
 
     BGPCom(TagDatabase* tags, App* app, QObject* parent = nullptr);
-    ~BGPCom() override;
 
     // The address run() connects to: "GSIP", or the factory default of the base unit.
     QHostAddress baseUnitAddress() const { return _address; }
@@ -111,13 +110,14 @@ private:
     bool fallbackAllowed() const;
     bool armed() const;
 
-    const TagDatabase* _tags;
+    // Read on the constructing thread; afterwards only the context that tag writes are
+    // queued to, see above.
+    TagDatabase* _tags;
     const App* _app;
     RUzad::Client* _rUzadClient = nullptr;
     QTimer* _fallback_timer = nullptr;
 
     // Taken on the constructing thread, see above; dereferenced on the tags' thread only.
-    QObject* _tagThreadContext = nullptr;
     QPointer<Tag> _linkStatusTag;
     QPointer<Tag> _buIdentityTag;
     QPointer<Tag> _buStateTag;

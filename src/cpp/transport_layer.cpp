@@ -114,12 +114,8 @@ void TransportLayer::discardSendBuffer()
         item.reTxTimer->deleteLater();
         // A request that never went through has no answer to wait for; a
         // late answer must not pair with a later request that reuses its number.
-        if (item.messageClass == MSG_CLASS_SERVICE_ACK) {
-            QVector<unsigned char>& sent = _sentServicePackets[item.serviceId];
-            const int index = sent.lastIndexOf(item.packetNumber);
-            if (index >= 0)
-                sent.remove(index);
-        }
+        if (item.messageClass == MSG_CLASS_SERVICE_ACK)
+            forgetSentRequest(item.serviceId, item.packetNumber);
     }
     sendBuffer.clear();
 }
@@ -149,21 +145,26 @@ void TransportLayer::readDataFromInternal(QByteArray data)
         appendOpenRequest(_unackedServicePackets[serviceId], packetNumber, serviceId);
         emit readyRead(payload, Internal, serviceId, messageClass);
         break;
-    case MSG_CLASS_ACK: {
+    case MSG_CLASS_ACK:
         removePacket(packetNumber);
-        QVector<unsigned char>& sent = _sentServicePackets[serviceId];
-        const int index = sent.lastIndexOf(packetNumber);
-        if (index >= 0) {
-            sent.remove(index);
+        if (forgetSentRequest(serviceId, packetNumber))
             emit readyRead(payload, Internal, serviceId, messageClass);
-        }
         break;
-    }
     default:
         qWarning("TransportLayer: dropped packet %u of reserved class 0 for service %u",
                  unsigned(packetNumber), unsigned(serviceId));
         break;
     }
+}
+
+bool TransportLayer::forgetSentRequest(quint8 serviceId, quint8 packetNumber)
+{
+    QVector<unsigned char>& sent = _sentServicePackets[serviceId];
+    const int index = sent.lastIndexOf(packetNumber);
+    if (index < 0)
+        return false;
+    sent.remove(index);
+    return true;
 }
 
 void TransportLayer::removePacket(quint8 packetNumber)

@@ -72,6 +72,8 @@ private:
     quint8 getMessageClass(QByteArray data);
     quint8 getPacketNumber(QByteArray data);
     void removePacket(quint8 packetNumber);
+    // Drops the last record of our request with that number; false when there is none.
+    bool forgetSentRequest(quint8 serviceId, quint8 packetNumber);
     QByteArray buildFrame(const QByteArray& payload, quint8 messageClass, quint8 serviceId,
                           quint8 packetNumber);
     void discardSendBuffer();
