@@ -40,7 +40,7 @@ function(norvik_add_test name)
     target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
     if(NORVIK_SANITIZE MATCHES "thread")
         find_package(Python3 REQUIRED COMPONENTS Interpreter)
-        add_test(NAME ${name} COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/tsan_check.py
+        add_test(NAME ${name} COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/tsan_check.py
                  $<TARGET_FILE:${name}>)
     else()
         add_test(NAME ${name} COMMAND ${name})

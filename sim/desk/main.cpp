@@ -7,16 +7,8 @@
 // base-unit link, arm, process and periodic data, a notification and a
 // popup, a machine stop and its release, a command round trip, and a stretch
 // in which the internal processor stops answering.
-#include "baseunitsimulator.h"
-#include "configurationpeer.h"
-#include "internalprocessorsim.h"
-#include "launchersimulator.h"
 #include "norvik_link.h"
-#include "notificationpeer.h"
-#include "processdatapeer.h"
-#include "remoteworld.h"
-#include "sampleinstall.h"
-#include "systemeventpeer.h"
+#include "standins.h"
 #include "tag.h"
 #include "tagdatabase.h"
 
@@ -24,10 +16,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QLoggingCategory>
 #include <QMetaEnum>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -63,43 +53,29 @@ int main(int argc, char** argv)
     if (!parser.isSet("log"))
         QLoggingCategory::setFilterRules("*.info=false\n*.warning=false");
 
-    // The remote's world in temporary folders.
-    SampleInstall sample;
-    sample.useApp("crane");
-    QTemporaryDir sysroot, runtime;
-    qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
-    qputenv("TMPDIR", runtime.path().toLocal8Bit());
-    remoteworld::prepareSysroot(sysroot.path());
-    const QString stopButton = remoteworld::stopButton(sysroot.path());
-
-    // The stand-ins.
-    InternalProcessorSim ip;
-    if (!sample.isValid() || !ip.open(sysroot.path()))
-        return 1;
-    SystemEventPeer events(&ip);
-    ConfigurationPeer parameters(&ip);
-    parameters.setValue("RCSR", 0x01040107); // 1.4
-    parameters.setValue("ECSR", 0x02030009); // 2.3.9
-    parameters.setValue("RUID", 4660);
-    ProcessDataPeer processData(&ip);
-    processData.loadLayout(sample.sharedConfigDir() + "/remoteInternalInputTags.csv");
-    NotificationPeer notifications(&ip);
-    BaseUnitSimulator baseUnit;
-    baseUnit.setBaseId(39);
-    baseUnit.setAppDir(sample.appDir("crane"));
-    if (!baseUnit.listen(QHostAddress::LocalHost, 1147)) {
-        out << "the base-unit stand-in cannot listen on 127.0.0.1:1147\n";
+    // The remote's world in temporary folders, and the stand-ins.
+    StandIns world;
+    if (!world.isValid()) {
+        out << "the stand-ins cannot start (is 127.0.0.1:1147 taken?)\n";
         return 1;
     }
+    const QString stopButton = world.stopButton();
+    InternalProcessorSim& ip = world.ip;
+    ConfigurationPeer& parameters = world.parameters;
+    parameters.setValue("RCSR", 0x01040107); // 1.4
+    parameters.setValue("ECSR", 0x02030009); // 2.3.9
+    SystemEventPeer& events = world.events;
+    ProcessDataPeer& processData = world.process;
+    NotificationPeer& notifications = world.notifications;
+    BaseUnitSimulator& baseUnit = world.baseUnit;
     baseUnit.setStatusOnInit(39, 1);
-    LauncherSimulator launcher;
-    launcher.listen();
+    LauncherSimulator& launcher = world.launcher;
 
     // The library, as the interface creates it.
     sinceStart.start();
     NorvikLink link;
     TagDatabase* tags = link.getTags();
-    out << "remote on the desk: sysroot " << sysroot.path() << ", internal processor on "
+    out << "remote on the desk: sysroot " << world.sysroot.path() << ", internal processor on "
         << ip.slaveName() << ", base unit on 127.0.0.1:1147\n\n";
 
     int retransmissions = 0, lastNumber = -1;

@@ -2,17 +2,17 @@
 #define NORVIK_TESTS_CRANESETUP_H
 
 // The sample "crane" control-system application in a private copy, with its base unit at
-// a loopback address of the test's own and configuration entries replaced or removed, and
-// the tag database and application record the base-unit manager works with.
+// a loopback address of the test's own and its fallback mode chosen, and the tag database
+// and application record the base-unit manager works with.
 
 #include "app.h"
+#include "remoteworld.h"
 #include "sampleinstall.h"
 #include "tagdatabase.h"
 
 #include <QFile>
 #include <QHostAddress>
-#include <QMap>
-#include <QStringList>
+#include <QRegularExpression>
 #include <QTcpSocket>
 
 #include <arpa/inet.h>
@@ -54,14 +54,17 @@ private:
 class CraneSetup
 {
 public:
-    // changes: key to new value; a null QString removes the entry.
-    bool setUp(const QString& baseUnitAddress, QMap<QString, QString> changes = {},
+    // The fallback mode "GFBM" as given; a null QString removes the entry.
+    bool setUp(const QString& baseUnitAddress, const QString& fallbackMode = QStringLiteral("2"),
                uint remoteId = 4660)
     {
-        if (!install.isValid())
-            return false;
-        changes.insert(QStringLiteral("GSIP"), baseUnitAddress);
-        if (!rewriteConfig(changes))
+        const QString path = appDir() + QStringLiteral("/config/app.csv");
+        QString config = QString::fromUtf8(remoteworld::readFile(path));
+        config.replace(QRegularExpression(QStringLiteral("\\nG(SIP|FBM);[^\\n]*")), QString());
+        config += QStringLiteral("GSIP;%1;GSIP\n").arg(baseUnitAddress);
+        if (!fallbackMode.isNull())
+            config += QStringLiteral("GFBM;%1;GFBM\n").arg(fallbackMode);
+        if (!install.isValid() || !remoteworld::writeFile(path, config.toUtf8()))
             return false;
         install.useApp(QStringLiteral("crane"));
         tags = std::make_unique<TagDatabase>();
@@ -81,37 +84,6 @@ public:
     SampleInstall install;
     std::unique_ptr<TagDatabase> tags;
     std::unique_ptr<App> app;
-
-private:
-    bool rewriteConfig(QMap<QString, QString> changes)
-    {
-        QFile file(appDir() + QStringLiteral("/config/app.csv"));
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-        file.close();
-        QStringList out;
-        for (const QString& line : lines) {
-            QStringList fields = line.split(QLatin1Char(';'));
-            const QString key = fields.value(0);
-            if (!changes.contains(key)) {
-                if (!line.isEmpty())
-                    out << line;
-                continue;
-            }
-            const QString value = changes.take(key);
-            if (value.isNull())
-                continue;
-            fields[1] = value;
-            out << fields.join(QLatin1Char(';'));
-        }
-        for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-            if (!it.value().isNull())
-                out << it.key() + QLatin1Char(';') + it.value() + QLatin1Char(';') + it.key();
-        }
-        return install.writeFile(QStringLiteral("Applications/crane/config/app.csv"),
-                                 (out.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
-    }
 };
 
 #endif

@@ -13,8 +13,6 @@
 #include <QObject>
 #include <QtTest>
 
-#include <memory>
-
 inline const QList<QByteArray>& configurationWalkOrder()
 {
     static const QList<QByteArray> order
@@ -22,23 +20,6 @@ inline const QList<QByteArray>& configurationWalkOrder()
             "IEF1", "IEF2", "IEF3", "IEF4", "IEF5", "IEF6", "IEF7", "IEF8", "IENC" };
     return order;
 }
-
-class SampleTags
-{
-public:
-    SampleTags()
-    {
-        if (!sample.isValid())
-            return;
-        sample.useApp(QStringLiteral("crane"));
-        tags.prePopulate();
-    }
-
-    bool isValid() const { return sample.isValid() && tags.get(QStringLiteral("ru_identity")); }
-
-    SampleInstall sample;
-    TagDatabase tags;
-};
 
 // Base of a test that wants fresh sample tags for every test function.
 class SampleTagsTest : public QObject
@@ -52,16 +33,21 @@ protected:
 private slots:
     void init()
     {
-        m_fixture.reset(new SampleTags);
-        QVERIFY(m_fixture->isValid());
-        m_sample = &m_fixture->sample;
-        m_tags = &m_fixture->tags;
+        m_sample = new SampleInstall;
+        QVERIFY(m_sample->isValid());
+        m_sample->useApp(QStringLiteral("crane"));
+        m_tags = new TagDatabase;
+        m_tags->prePopulate();
+        QVERIFY(m_tags->get(QStringLiteral("ru_identity")));
     }
 
-    void cleanup() { m_fixture.reset(); }
-
-private:
-    std::unique_ptr<SampleTags> m_fixture;
+    void cleanup()
+    {
+        delete m_tags;
+        delete m_sample;
+        m_tags = nullptr;
+        m_sample = nullptr;
+    }
 };
 
 #endif

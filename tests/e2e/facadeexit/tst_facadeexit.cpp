@@ -3,57 +3,25 @@
 // QCoreApplication's destructor after exec() returns, while the base-unit
 // link is up and the internal processor is still sending. The process must
 // end with status 0 and without a sanitizer report.
-#include "baseunitsimulator.h"
-#include "configurationpeer.h"
-#include "internalprocessorsim.h"
-#include "launchersimulator.h"
 #include "norvik_link.h"
-#include "processdatapeer.h"
-#include "remoteworld.h"
-#include "sampleinstall.h"
-#include "systemeventpeer.h"
+#include "standins.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
 #include <QLoggingCategory>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
-
-using namespace remoteworld;
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules("default.info=false");
-    SampleInstall sample;
-    QTemporaryDir sysroot;
-    QTemporaryDir tmp;
-    const QString appCsv = sample.appDir("crane") + "/config/app.csv";
-    QByteArray config = readFile(appCsv);
-    config.replace("GSIP;127.0.0.1;", "GSIP;127.0.0.62;");
-    if (!sample.isValid() || !sysroot.isValid() || !writeFile(appCsv, config)
-        || !prepareSysroot(sysroot.path()))
+    StandIns world(QStringLiteral("127.0.0.62"));
+    if (!world.isValid())
         return 2;
-    sample.useApp("crane");
-    qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
-    qputenv("TMPDIR", tmp.path().toLocal8Bit());
-
-    InternalProcessorSim ip;
-    if (!ip.open(sysroot.path()))
-        return 2;
-    SystemEventPeer events(&ip);
-    ConfigurationPeer parameters(&ip);
-    parameters.setValue("RUID", 4660);
-    ProcessDataPeer process(&ip);
-    process.loadLayout(sample.sharedConfigDir() + "/remoteInternalInputTags.csv");
-    BaseUnitSimulator bu;
-    bu.setBaseId(39);
-    bu.setAppDir(sample.appDir("crane"));
-    LauncherSimulator launcher;
-    if (!bu.listen(QHostAddress(QStringLiteral("127.0.0.62")), 1147) || !launcher.listen())
-        return 2;
+    BaseUnitSimulator& bu = world.baseUnit;
+    ProcessDataPeer& process = world.process;
+    SystemEventPeer& events = world.events;
 
     new NorvikLink(&app);
     events.sendEvent(SystemEventService::RESET);

@@ -6,25 +6,16 @@
 // torn down and brought up again in the ways a remote starts and stops.
 #include "app.h"
 #include "appdatabase.h"
-#include "baseunitsimulator.h"
-#include "configurationpeer.h"
-#include "internalprocessorsim.h"
-#include "launchersimulator.h"
 #include "norvik_link.h"
-#include "notificationpeer.h"
 #include "notificationstoreage.h"
-#include "processdatapeer.h"
 #include "remoteworld.h"
-#include "sampleinstall.h"
-#include "systemeventpeer.h"
+#include "standins.h"
 #include "tag.h"
 #include "tagdatabase.h"
 
-#include <QHostAddress>
 #include <QMutex>
 #include <QQmlComponent>
 #include <QQmlEngine>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -58,16 +49,14 @@ class tst_NorvikLink : public QObject
     Q_OBJECT
 
 private:
-    SampleInstall m_sample;
-    QTemporaryDir m_sysroot;
-    QTemporaryDir m_tmp;
-    InternalProcessorSim* m_ip = nullptr;
-    SystemEventPeer* m_events = nullptr;
-    ConfigurationPeer* m_parameters = nullptr;
-    NotificationPeer* m_notifications = nullptr;
-    ProcessDataPeer* m_process = nullptr;
-    BaseUnitSimulator* m_bu = nullptr;
-    LauncherSimulator* m_launcher = nullptr;
+    StandIns m_world { QString::fromLatin1(baseUnitAddress) };
+    SampleInstall& m_sample = m_world.sample;
+    SystemEventPeer* m_events = &m_world.events;
+    ConfigurationPeer* m_parameters = &m_world.parameters;
+    NotificationPeer* m_notifications = &m_world.notifications;
+    ProcessDataPeer* m_process = &m_world.process;
+    BaseUnitSimulator* m_bu = &m_world.baseUnit;
+    LauncherSimulator* m_launcher = &m_world.launcher;
     NorvikLink* m_link = nullptr;
     QList<S> m_states;
 
@@ -102,40 +91,13 @@ private:
     {
         return m_launcher->commands().contains(qMakePair(command, data));
     }
-    bool pressStop(bool pressed)
-    {
-        return writeFile(stopButton(m_sysroot.path()), pressed ? "0" : "1");
-    }
+    bool pressStop(bool pressed) { return writeFile(m_world.stopButton(), pressed ? "0" : "1"); }
 
 private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules("default.info=false");
-        QVERIFY(m_sample.isValid() && m_sysroot.isValid() && m_tmp.isValid());
-        const QString appCsv = m_sample.appDir("crane") + "/config/app.csv";
-        QByteArray config = readFile(appCsv);
-        config.replace("GSIP;127.0.0.1;", QByteArray("GSIP;") + baseUnitAddress + ";");
-        QVERIFY(writeFile(appCsv, config));
-        m_sample.useApp("crane");
-        qputenv("NORVIK_SYSROOT", m_sysroot.path().toLocal8Bit());
-        qputenv("TMPDIR", m_tmp.path().toLocal8Bit()); // the launcher socket lives here
-        QVERIFY(prepareSysroot(m_sysroot.path()));
-
-        m_ip = new InternalProcessorSim(this);
-        QVERIFY(m_ip->open(m_sysroot.path()));
-        m_events = new SystemEventPeer(m_ip, this);
-        m_parameters = new ConfigurationPeer(m_ip, this);
-        m_parameters->setValue("RUID", 4660);
-        m_notifications = new NotificationPeer(m_ip, this);
-        m_process = new ProcessDataPeer(m_ip, this);
-        QVERIFY(m_process->loadLayout(m_sample.sharedConfigDir() + "/remoteInternalInputTags.csv"));
-
-        m_bu = new BaseUnitSimulator(this);
-        m_bu->setBaseId(39);
-        m_bu->setAppDir(m_sample.appDir("crane"));
-        QVERIFY(m_bu->listen(QHostAddress(QString::fromLatin1(baseUnitAddress)), 1147));
-        m_launcher = new LauncherSimulator(this);
-        QVERIFY(m_launcher->listen());
+        QVERIFY(m_world.isValid());
         start();
     }
 
@@ -153,7 +115,7 @@ private slots:
     void identityStartsTheBaseUnitLink()
     {
         QTRY_COMPARE(tag("ru_identity")->getValue().toUInt(), 4660u);
-        QTRY_COMPARE(readFile(m_sysroot.path() + "/etc/ruid"), QByteArray("4660"));
+        QTRY_COMPARE(readFile(m_world.sysroot.path() + "/etc/ruid"), QByteArray("4660"));
         QTRY_VERIFY_WITH_TIMEOUT(m_bu->isInitialized(), 10000);
         QTRY_COMPARE(tag("g_link_status")->getValue().toUInt(), 1u);
     }

@@ -12,9 +12,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 class tst_LauncherClient : public QObject
 {
@@ -80,11 +77,8 @@ private slots:
         const QString dr = "launcherclient: Message dropped:";
         const QString tl = "launcherclient: Message longer than 4096 bytes dropped";
         QTest::newRow("unknown") << QByteArray("reboot now\n") << QStringList { nc, dr };
-        QTest::newRow("case matters") << QByteArray("HeartBeat 1\n") << QStringList { nc, dr };
-        QTest::newRow("prefix of a command") << QByteArray("appStar x\n") << QStringList { nc, dr };
         QTest::newRow("binary") << QByteArray("\xff\xfe\x01\x80\n") << QStringList { nc, dr };
         QTest::newRow("blank line") << QByteArray(" \r\n") << QStringList { ms, dr };
-        QTest::newRow("NUL first") << QByteArray("\0heartbeat 1\n", 13) << QStringList { ms, dr };
         QTest::newRow("1 MiB") << "heartbeat " + QByteArray(1 << 20, '7') + '\n'
                                << QStringList { tl };
         QTest::newRow("longest line") << "notify " + QByteArray(4088, 'y') + '\n' << QStringList();
@@ -124,54 +118,28 @@ private slots:
     // Without a launcher the failure is logged once and nothing is sent until
     // connectToServer is called again with the launcher back; a launcher that
     // goes away is no error and is not reconnected by itself.
-    void launcherGoneAndBack_data()
-    {
-        QTest::addColumn<QString>("setUp");
-        QTest::addColumn<QString>("warning");
-        QTest::newRow("no server") << "none"
-                                   << "The server \"NKLauncher\" was not found.";
-        QTest::newRow("refused") << "refusing"
-                                 << "The connection to the server \"NKLauncher\" was refused.";
-        QTest::newRow("other error") << "not a directory"
-                                     << "An error occurred: ";
-        QTest::newRow("launcher closed") << "closed"
-                                         << "";
-    }
     void launcherGoneAndBack()
     {
-        QFETCH(QString, setUp);
-        QFETCH(QString, warning);
-        WarningLog log;
-        QSignalSpy gone(m_client->findChild<QLocalSocket*>(), &QLocalSocket::disconnected);
-        m_launcher->disconnectClients();
-        QTRY_COMPARE(gone.count(), 1);
-        m_launcher.reset();
-        const int boundFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        QString serverName = "NKLauncher";
-        if (setUp == "refusing") { // a socket file nobody listens on
-            sockaddr_un addr {};
-            addr.sun_family = AF_UNIX;
-            qstrncpy(addr.sun_path, QFile::encodeName(m_tmp.path() + "/NKLauncher"),
-                     sizeof(addr.sun_path));
-            QCOMPARE(::bind(boundFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-        } else if (setUp == "not a directory") {
-            QFile file(m_tmp.path() + "/plainfile");
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            serverName = file.fileName() + "/NKLauncher";
+        for (const bool serverGone : { false, true }) {
+            WarningLog log;
+            QSignalSpy gone(m_client->findChild<QLocalSocket*>(), &QLocalSocket::disconnected);
+            m_launcher->disconnectClients();
+            QTRY_COMPARE(gone.count(), 1);
+            m_launcher.reset();
+            if (serverGone) {
+                m_client->connectToServer("NKLauncher");
+                QTRY_COMPARE(log.messages(),
+                             QStringList("The server \"NKLauncher\" was not found."));
+            }
+            m_client->sendMessage("appStart apps/demo/demo");
+            QCOMPARE(log.messages().size(), int(serverGone) + 1);
+            QVERIFY(log.messages().constLast().startsWith("launcherclient: Not connected to"));
+            startLauncher();
+            m_client->connectToServer("NKLauncher");
+            QTRY_COMPARE(m_launcher->clientCount(), 1);
+            m_client->sendMessage("appClose");
+            QTRY_COMPARE(m_launcher->received(), QByteArray("appClose"));
         }
-        if (setUp != "closed")
-            m_client->connectToServer(serverName);
-        QTRY_COMPARE(log.messages().size(), warning.isEmpty() ? 0 : 1);
-        QCOMPARE(log.messages().value(0).left(warning.size()), warning);
-        m_client->sendMessage("appStart apps/demo/demo");
-        QVERIFY(log.messages().constLast().startsWith("launcherclient: Not connected to"));
-
-        ::close(boundFd);
-        startLauncher();
-        m_client->connectToServer("NKLauncher");
-        QTRY_COMPARE(m_launcher->clientCount(), 1);
-        m_client->sendMessage("appClose");
-        QTRY_COMPARE(m_launcher->received(), QByteArray("appClose"));
         QSignalSpy disconnected(m_launcher.get(), &LauncherSimulator::clientDisconnected);
         m_client->close();
         QTRY_COMPARE(disconnected.count(), 1);

@@ -9,8 +9,6 @@
 #include "datasvcfixture.h"
 #include "fallbackpeer.h"
 #include "internalprocessorsim.h"
-#include "notificationpeer.h"
-#include "notificationservice.h"
 #include "processdatapeer.h"
 #include "sampleinstall.h"
 #include "service_layer.h"
@@ -125,11 +123,6 @@ private slots:
         expectState(S::STOP);
         expectState(S::SELECTED); // released by the stop timer
 
-        m_events->setArmSucceeds(false);
-        onServiceThread([this] { m_state->arm(); });
-        QTRY_COMPARE(m_states.size(), 8);
-        QCOMPARE(m_states.mid(6), (QList<S> { S::ARMING, S::SELECTED }));
-
         // A request that is never acknowledged fails the link; the handshake
         // brings it back.
         m_sim->setWithholdAcks(true);
@@ -231,24 +224,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(last().toHex(), expected.toHex(), 5000);
     }
 
-    void notificationsAndServiceForward()
+    void serviceForwardBothWays()
     {
-        NotificationPeer notifications(m_sim);
         FallbackPeer fallback(m_sim);
-        auto* notify = service<NotificationService>(SERV_ID_NOTIFICATION);
         auto* forward = service<CFallbackService>(SERV_ID_CFALLBACK);
-        QList<int> popups;
-        connect(notify, &NotificationService::popupNotificationNew, this,
-                [&](QString, NOTIFICATION_ID_T, int reference) { popups << reference; });
         QList<QByteArray> toBaseUnit;
         connect(forward, &CFallbackService::cFallbackTx, this,
                 [&](const QByteArray& data) { toBaseUnit << data; });
-
-        notifications.raisePopup(22, 5, 2, QStringLiteral("Drop detected"));
-        QTRY_COMPARE(popups, QList<int> { 22 });
-        onServiceThread([notify] { notify->acknowledge(22); });
-        QTRY_COMPARE(notifications.acknowledgements(), QList<quint16> { 22 });
-
         fallback.sendServiceForward("to base");
         QTRY_COMPARE(toBaseUnit, QList<QByteArray> { "to base" });
         onServiceThread([forward] { forward->cFallbackRx("from base"); });

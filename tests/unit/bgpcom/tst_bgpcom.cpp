@@ -1,5 +1,6 @@
 #include "baseunitsimulator.h"
 #include "bgpcom.h"
+#include "checksum.h"
 #include "cranesetup.h"
 
 #include <QtTest>
@@ -61,7 +62,7 @@ private slots:
         QFETCH(bool, out);
         QFETCH(bool, in);
         CraneSetup crane;
-        QVERIFY(crane.setUp(kNoBaseUnit, { { QStringLiteral("GFBM"), mode } }));
+        QVERIFY(crane.setUp(kNoBaseUnit, mode));
         if (mode.isNull())
             QTest::ignoreMessage(QtWarningMsg,
                                  "G-Fallback mode (GFBM) is not configured. "
@@ -109,7 +110,7 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(QString, shown);
         CraneSetup crane;
-        QVERIFY(crane.setUp(kNoBaseUnit, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
+        QVERIFY(crane.setUp(kNoBaseUnit, QStringLiteral("1")));
         BGPCom bgp(crane.tags.get(), crane.app.get());
         QSignalSpy popups(&bgp, &BGPCom::configErrorNotification);
         QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
@@ -138,7 +139,7 @@ private slots:
         StuckBaseUnit stuck;
         QVERIFY(stuck.listen(kStuck));
         CraneSetup crane;
-        QVERIFY(crane.setUp(kStuck, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
+        QVERIFY(crane.setUp(kStuck, QStringLiteral("1")));
         BGPCom bgp(crane.tags.get(), crane.app.get());
         bgp.run();
         // TCP still trying: a tunnelled handshake is fallback operation, and losing the tunnel
@@ -152,7 +153,7 @@ private slots:
         sim.setBaseId(39);
         QVERIFY(sim.listen(QHostAddress(kBaseUnit), 1147));
         CraneSetup other;
-        QVERIFY(other.setUp(kBaseUnit, { { QStringLiteral("GFBM"), QStringLiteral("1") } }));
+        QVERIFY(other.setUp(kBaseUnit, QStringLiteral("1")));
         sim.setAppDir(other.appDir());
         BGPCom linked(other.tags.get(), other.app.get());
         linked.run();
@@ -167,8 +168,10 @@ private slots:
         QTRY_COMPARE(other.value("g_link_status"), uint(STATE_FALLBACK));
     }
 
-    // A held stop reaches the base unit on every handshake until it is released.
-    void machineStopHeld()
+    // A held stop reaches the base unit on every handshake until it is released; a base unit
+    // that drops the line or goes silent is reached again after the reconnect delay; a tag
+    // database cleared meanwhile gets no writes into tags that are gone or that replace them.
+    void tcpLink()
     {
         BaseUnitSimulator sim;
         sim.setBaseId(39);
@@ -180,6 +183,7 @@ private slots:
         bgp.sendMachineStop(); // held at power-on
         bgp.run();
         bgp.findChild<QTimer*>("reconnect")->setInterval(100);
+        bgp.findChild<QTimer*>("inactivity")->setInterval(500);
         // The stop follows the handshake, once per connection while held.
         auto afterLastInit = [&sim](quint8 id) {
             const auto all = sim.received();
@@ -189,6 +193,8 @@ private slots:
             return n;
         };
         QTRY_COMPARE(afterLastInit(BaseUnitSimulator::E_STOP), 1);
+        QCOMPARE(sim.received(BaseUnitSimulator::INIT).at(0).payload,
+                 QByteArray::fromHex("020134122700") + calculateChecksum(crane.appDir()));
         QCOMPARE(sim.received(BaseUnitSimulator::E_STOP).at(0).payload, QByteArray(1, '\0'));
         // Commands and service forwards pass both ways unchanged.
         QSignalSpy cmds(&bgp, &BGPCom::readyReadCmd);
@@ -205,11 +211,24 @@ private slots:
         QTRY_COMPARE(sim.receivedCount(BaseUnitSimulator::INIT), 2);
         QTRY_COMPARE(afterLastInit(BaseUnitSimulator::E_STOP), 1);
         bgp.machineStopReleased();
-        sim.dropConnection();
+        sim.setSilent(true);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ORIGIN_TCP \\) timed out"));
         QTRY_COMPARE(sim.receivedCount(BaseUnitSimulator::INIT), 3);
-        QTRY_VERIFY(afterLastInit(BaseUnitSimulator::HEARTBEAT) > 0);
+        sim.setSilent(false);
+        QTRY_COMPARE(crane.value("g_link_status"), uint(STATE_OPERATIONAL));
         QCOMPARE(afterLastInit(BaseUnitSimulator::E_STOP), 0);
         QCOMPARE(sim.receivedCount(BaseUnitSimulator::E_STOP), 2);
+
+        sim.sendBuStatus(7, 3);
+        QTRY_COMPARE(crane.value("bu_state"), 3u);
+        crane.tags->clear();
+        sim.sendBuStatus(7, 4);
+        QTest::qWait(50); // the tags are deleted while status arrives
+        crane.tags->prePopulate();
+        sim.sendBuStatus(7, 5);
+        sim.sendCommand("sync");
+        QTRY_COMPARE(cmds.size(), 2); // everything before it was handled
+        QCOMPARE(crane.value("bu_state"), 0u);
     }
 };
 

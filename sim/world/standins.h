@@ -1,0 +1,75 @@
+#ifndef NORVIK_SIM_STANDINS_H
+#define NORVIK_SIM_STANDINS_H
+
+// Everything around the library on the desk, as one object: a private copy of the
+// sample installation with "crane" running and its base unit at the given address, a
+// temporary sysroot with the machine-stop line as files (released) and the serial
+// device, the launcher socket in a private folder (TMPDIR), the internal processor
+// stand-in with its service peers (the remote's identity 4660), the base unit (39,
+// listening on port 1147 of that address) and the launcher.
+
+#include "baseunitsimulator.h"
+#include "configurationpeer.h"
+#include "internalprocessorsim.h"
+#include "launchersimulator.h"
+#include "notificationpeer.h"
+#include "processdatapeer.h"
+#include "remoteworld.h"
+#include "sampleinstall.h"
+#include "systemeventpeer.h"
+
+#include <QHostAddress>
+#include <QTemporaryDir>
+
+class StandIns
+{
+public:
+    explicit StandIns(const QString& baseUnitAddress = QStringLiteral("127.0.0.1"))
+    {
+        m_valid = setUp(baseUnitAddress);
+    }
+    StandIns(const StandIns&) = delete;
+    StandIns& operator=(const StandIns&) = delete;
+
+    bool isValid() const { return m_valid; }
+    QString stopButton() const { return remoteworld::stopButton(sysroot.path()); }
+
+    SampleInstall sample;
+    QTemporaryDir sysroot;
+    QTemporaryDir runtime;
+    InternalProcessorSim ip;
+    SystemEventPeer events { &ip };
+    ConfigurationPeer parameters { &ip };
+    NotificationPeer notifications { &ip };
+    ProcessDataPeer process { &ip };
+    BaseUnitSimulator baseUnit;
+    LauncherSimulator launcher;
+
+private:
+    bool setUp(const QString& baseUnitAddress)
+    {
+        // The application checksum covers the configuration: it changes before the base
+        // unit reads it.
+        const QString crane = sample.appDir(QStringLiteral("crane"));
+        QByteArray config = remoteworld::readFile(crane + QStringLiteral("/config/app.csv"));
+        config.replace("GSIP;127.0.0.1;", "GSIP;" + baseUnitAddress.toLatin1() + ';');
+        if (!sample.isValid() || !sysroot.isValid() || !runtime.isValid()
+            || !remoteworld::writeFile(crane + QStringLiteral("/config/app.csv"), config)
+            || !remoteworld::prepareSysroot(sysroot.path()))
+            return false;
+        sample.useApp(QStringLiteral("crane"));
+        qputenv("NORVIK_SYSROOT", QFile::encodeName(sysroot.path()));
+        qputenv("TMPDIR", QFile::encodeName(runtime.path()));
+        parameters.setValue("RUID", 4660);
+        baseUnit.setBaseId(39);
+        baseUnit.setAppDir(crane);
+        return ip.open(sysroot.path())
+            && process.loadLayout(sample.sharedConfigDir()
+                                  + QStringLiteral("/remoteInternalInputTags.csv"))
+            && baseUnit.listen(QHostAddress(baseUnitAddress), 1147) && launcher.listen();
+    }
+
+    bool m_valid = false;
+};
+
+#endif
