@@ -6,7 +6,8 @@
 // temporary sysroot with the machine-stop line as files (released) and the serial
 // device, the launcher socket in a private folder (TMPDIR), the internal processor
 // stand-in with its service peers (the remote's identity 4660), the base unit (39,
-// listening on port 1147 of that address) and the launcher.
+// listening on port 1147 of that address) and the launcher. Without an address the
+// application names no base unit ("GSIP") and none is started here.
 
 #include "baseunitsimulator.h"
 #include "configurationpeer.h"
@@ -52,7 +53,11 @@ private:
         // unit reads it.
         const QString crane = sample.appDir(QStringLiteral("crane"));
         QByteArray config = remoteworld::readFile(crane + QStringLiteral("/config/app.csv"));
-        config.replace("GSIP;127.0.0.1;", "GSIP;" + baseUnitAddress.toLatin1() + ';');
+        const QByteArray gsip = "GSIP;127.0.0.1;Base Unit IP Address\n";
+        config.replace(gsip,
+                       baseUnitAddress.isEmpty()
+                           ? QByteArray()
+                           : QByteArray(gsip).replace("127.0.0.1", baseUnitAddress.toLatin1()));
         if (!sample.isValid() || !sysroot.isValid() || !runtime.isValid()
             || !remoteworld::writeFile(crane + QStringLiteral("/config/app.csv"), config)
             || !remoteworld::prepareSysroot(sysroot.path()))
@@ -66,7 +71,8 @@ private:
         return ip.open(sysroot.path())
             && process.loadLayout(sample.sharedConfigDir()
                                   + QStringLiteral("/remoteInternalInputTags.csv"))
-            && baseUnit.listen(QHostAddress(baseUnitAddress), 1147) && launcher.listen();
+            && (baseUnitAddress.isEmpty() || baseUnit.listen(QHostAddress(baseUnitAddress), 1147))
+            && launcher.listen();
     }
 
     bool m_valid = false;

@@ -8,48 +8,12 @@
 #include "app.h"
 #include "remoteworld.h"
 #include "sampleinstall.h"
+#include "stuckbaseunit.h"
 #include "tagdatabase.h"
 
-#include <QFile>
-#include <QHostAddress>
 #include <QRegularExpression>
-#include <QTcpSocket>
 
-#include <arpa/inet.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-// A base unit that never accepts: its listen queue (of one) is kept full, so the kernel drops
-// further connection requests and an attempt to reach it stays "connecting" for seconds.
-class StuckBaseUnit
-{
-public:
-    ~StuckBaseUnit()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool listen(const QString& address, quint16 port = 1147)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in sa {};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        ::inet_pton(AF_INET, address.toLatin1().constData(), &sa.sin_addr);
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(m_fd, 0))
-            return false;
-        m_filler.connectToHost(QHostAddress(address), port);
-        return m_filler.waitForConnected(5000);
-    }
-
-private:
-    int m_fd = -1;
-    QTcpSocket m_filler;
-};
 
 class CraneSetup
 {

@@ -6,6 +6,7 @@
 // torn down and brought up again in the ways a remote starts and stops.
 #include "app.h"
 #include "appdatabase.h"
+#include "messagelog.h"
 #include "norvik_link.h"
 #include "notificationstoreage.h"
 #include "remoteworld.h"
@@ -13,7 +14,6 @@
 #include "tag.h"
 #include "tagdatabase.h"
 
-#include <QMutex>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QtTest>
@@ -26,22 +26,6 @@ using namespace remoteworld;
 
 namespace {
 const char* const baseUnitAddress = "127.0.0.61";
-
-// The remote-control state machine logs each event it handles; a test that
-// wants to see one watches the log.
-QMutex eventsLock; // the service thread logs, the test reads
-QStringList loggedEvents;
-void recordSystemEvents(QtMsgType, const QMessageLogContext&, const QString& msg)
-{
-    QMutexLocker lock(&eventsLock);
-    if (msg.startsWith(QLatin1String("System Event: ")))
-        loggedEvents << msg.mid(14);
-}
-bool eventLogged(const char* name)
-{
-    QMutexLocker lock(&eventsLock);
-    return loggedEvents.contains(QLatin1String(name));
-}
 } // namespace
 
 class tst_NorvikLink : public QObject
@@ -311,15 +295,14 @@ private slots:
         m_link = nullptr;
         QVERIFY(pressStop(true));
         QLoggingCategory::setFilterRules("default.info=true");
-        const QtMessageHandler previous = qInstallMessageHandler(recordSystemEvents);
+        MessageLog log; // the state machine logs each event it handles
         const int stopsBefore = m_bu->receivedCount(BaseUnitSimulator::E_STOP);
         start();
         QSignalSpy pressed(m_link, &NorvikLink::stopPressed);
         QSignalSpy released(m_link, &NorvikLink::stopReleased);
         // The state machine hears of it at once, the interface at its first turn.
-        QTRY_VERIFY(eventLogged("STOP_TRIGGERED"));
+        QTRY_VERIFY(log.messages(true).contains("System Event: STOP_TRIGGERED"));
         QTRY_COMPARE(pressed.count(), 1);
-        qInstallMessageHandler(previous);
         QLoggingCategory::setFilterRules("default.info=false");
 
         // The base unit gets it as soon as its link is up.

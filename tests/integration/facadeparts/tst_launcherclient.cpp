@@ -4,7 +4,7 @@
 #include "launcherclient.h"
 #include "launchermessage.h"
 #include "launchersimulator.h"
-#include "warninglog.h"
+#include "messagelog.h"
 
 #include <QLocalSocket>
 #include <QSignalSpy>
@@ -90,7 +90,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, warnings);
         QSignalSpy received(m_client.get(), &LauncherClient::messageReceived);
-        WarningLog log;
+        MessageLog log;
         m_launcher->send(bytes);
         QTRY_COMPARE(log.messages().size() + received.count(), qMax(warnings.size(), 1));
         m_launcher->send("heartbeat 9\n");
@@ -121,7 +121,7 @@ private slots:
     void launcherGoneAndBack()
     {
         for (const bool serverGone : { false, true }) {
-            WarningLog log;
+            MessageLog log;
             QSignalSpy gone(m_client->findChild<QLocalSocket*>(), &QLocalSocket::disconnected);
             m_launcher->disconnectClients();
             QTRY_COMPARE(gone.count(), 1);

@@ -1,14 +1,14 @@
 // The notification history on a real SQLite file in a temporary sysroot.
 
+#include "messagelog.h"
 #include "notificationstoreage.h"
-#include "tempsysroot.h"
-#include "warninglog.h"
 
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -44,7 +44,7 @@ class tst_NotificationStorage : public QObject
     Q_OBJECT
 
 private:
-    QScopedPointer<TempSysroot> m_root;
+    QScopedPointer<QTemporaryDir> m_root; // the remote's "/"
 
     QString dataDir() const { return m_root->path() + "/var/lib/norviklinklibdata"; }
     // Runs statements through a connection of its own; rows come back as
@@ -89,8 +89,11 @@ private:
     }
 
 private slots:
-    void init() { m_root.reset(new TempSysroot); }
-    void cleanup() { m_root.reset(); }
+    void init()
+    {
+        m_root.reset(new QTemporaryDir);
+        qputenv("NORVIK_SYSROOT", QFile::encodeName(m_root->path()));
+    }
 
     // Start-up keeps the 79 newest rows by time and deletes older ones; rows
     // sharing the time of the 79th newest survive. Rows are seeded out of time
@@ -192,7 +195,7 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         const QString openFailed
             = "Failed to open notification database at: " + dataDir() + "/notification.db";
-        WarningLog log;
+        MessageLog log;
         NotificationStorage storage;
         storage.insert("kept", NTFY_ID_GENERIC, false, 3, NorvikLinkDefines::INFO);
         QCOMPARE(entries(storage).value(0).section('|', 6), QString("0"));

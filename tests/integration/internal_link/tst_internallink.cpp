@@ -1,6 +1,7 @@
 // The internal link stack over a real pseudo-terminal.
 #include "internallink.h"
 #include "internalprocessorsim.h"
+#include "messagelog.h"
 #include "serialport.h"
 #include "serialportreadthreadworker.h"
 #include "transport_layer.h"
@@ -11,12 +12,18 @@
 #include <termios.h>
 
 using Sim = InternalProcessorSim;
-static std::atomic<int> hangUps { 0 };
-static QtMessageHandler passOn = nullptr;
+// The read thread's hang-up messages so far.
+static int hangUps()
+{
+    return MessageLog::messages()
+        .filter("/dev/ttymxc0 hung up, waiting for it to come back")
+        .size();
+}
 
 // A sysroot whose device is the stand-in's pseudo-terminal, and the stack on it.
 struct Rig
 {
+    MessageLog log;
     QTemporaryDir sysroot;
     bool env = qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
     Sim sim;
@@ -33,21 +40,8 @@ class tst_InternalLink : public QObject
     std::unique_ptr<Rig> r;
 
 private slots:
-    void initTestCase()
-    {
-        // The read thread's hang-up message is counted; the rest goes to the log.
-        passOn = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-                if (type == QtWarningMsg
-                    && text.endsWith("/dev/ttymxc0 hung up, waiting for it to come back"))
-                    ++hangUps;
-                else
-                    passOn(type, context, text);
-            });
-    }
     void init()
     {
-        hangUps = 0;
         r.reset(new Rig);
         QVERIFY(r->open);
     }
@@ -89,7 +83,7 @@ private slots:
     void hungUpLineComesBack()
     {
         r->sim.closePort();
-        QTRY_COMPARE(hangUps.load(), 1);
+        QTRY_COMPARE(hangUps(), 1);
         const int reads = r->port()->readCalls();
         QTest::qWait(3 * SerialPortReadThreadWorker::reopenIntervalMs);
         QCOMPARE(r->port()->readCalls(), reads);
@@ -99,7 +93,7 @@ private slots:
         r->sim.writeRaw("back\n");
         QTRY_COMPARE(r->chunks.count(), 1);
         QCOMPARE(r->chunks.at(0).at(0).toByteArray(), QByteArray("back\n"));
-        QCOMPARE(hangUps.load(), 1);
+        QCOMPARE(hangUps(), 1);
         termios t;
         QCOMPARE(tcgetattr(r->port()->handle(), &t), 0);
         QCOMPARE(t.c_iflag | t.c_oflag | t.c_lflag, tcflag_t(ICANON));
@@ -120,7 +114,7 @@ private slots:
             layer->readDataFromService("x", Internal, 1, 1);
             if (line == "hung up") {
                 r->sim.closePort(); // the device stays missing for the next round
-                QTRY_COMPARE(hangUps.load(), 2); // the rig's own stack hangs up as well
+                QTRY_COMPARE(hangUps(), 2); // the rig's own stack hangs up as well
             }
             delete layer;
             QTRY_COMPARE(threads(), before);

@@ -1,6 +1,7 @@
 // The semicolon table file: reading good and broken files, and writing changes back.
 
 #include "configfile.h"
+#include "remoteworld.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,11 +25,6 @@ private:
                 QtWarningMsg,
                 qPrintable(QString("Invalid line in %1 line %2").arg(path).arg(line)));
         return path;
-    }
-    static QByteArray readAll(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private slots:
@@ -98,25 +94,19 @@ private slots:
         }
     }
 
-    // Rows are written back simplified and in row-key order (a repeated key
-    // twice), a new row with zeros; the two header lines stay as they were.
+    // Rows are written back simplified and in row-key order (a repeated key twice), a new
+    // row with zeros; the two header lines stay as they were.
     void writeBack()
     {
         const QString path = writeTable(" k ;a;b\r\n K ; A ;B\r\n  r ;  a   b \r\nq;2;x\n  r ;3\n");
         ConfigFile file(path);
-        QTest::ignoreMessage(
-            QtWarningMsg,
-            qPrintable("Trying to change columnkey: c that does not exists in file: " + path));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Trying to change columnkey: c "));
         QVERIFY(!file.addChangeTag("q", "c", "9"));
-        QVERIFY(file.addChangeTag("q", "a", "9"));
-        QCOMPARE(readAll(path), QByteArray(" k ;a;b\n K ; A ;B\nr;3;\nq;9;x\nr;3;\n"));
-        QTest::ignoreMessage(
-            QtInfoMsg, qPrintable("Makinq new tag: n because it does not exists in file: " + path));
-        QVERIFY(file.addChangeTag("n", "b", "new"));
-        QCOMPARE(ConfigFile(path).getAllTags(), (QVector<QString> { "r", "q", "r", "n" }));
-        QCOMPARE(readAll(path).split('\n').at(5), QByteArray("n;0;new"));
+        QVERIFY(file.addChangeTag("q", "a", "9") && file.addChangeTag("n", "b", "new"));
+        QCOMPARE(remoteworld::readFile(path),
+                 QByteArray(" k ;a;b\n K ; A ;B\nr;3;\nq;9;x\nr;3;\nn;0;new\n"));
         QVERIFY(file.removeAllData());
-        QCOMPARE(readAll(path), QByteArray(" k ;a;b\n K ; A ;B\n"));
+        QCOMPARE(remoteworld::readFile(path), QByteArray(" k ;a;b\n K ; A ;B\n"));
     }
 };
 

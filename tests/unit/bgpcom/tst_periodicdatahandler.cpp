@@ -1,6 +1,6 @@
 #include "cranesetup.h"
+#include "messagelog.h"
 #include "periodicdatahandler.h"
-#include "warninglog.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -57,7 +57,7 @@ private slots:
         QVERIFY(crane.setUp(QStringLiteral("127.0.0.51")));
         PeriodicDataHandler handler(nullptr, crane.tags.get());
         crane.tag("oil_temperature")->setValue(QVariant(55));
-        WarningLog log;
+        MessageLog log;
         const QByteArray frame = craneFrame(10.0f, 200, 900, 0x02).left(12);
         handler.recvPeriodicData(frame);
         handler.recvPeriodicData(frame);

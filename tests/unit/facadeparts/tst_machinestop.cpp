@@ -1,10 +1,11 @@
 // The machine-stop button on a sysfs GPIO tree kept in a temporary sysroot.
 
 #include "machinestop.h"
-#include "tempsysroot.h"
-#include "warninglog.h"
+#include "messagelog.h"
+#include "remoteworld.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_MachineStop : public QObject
@@ -12,21 +13,17 @@ class tst_MachineStop : public QObject
     Q_OBJECT
 
 private:
-    TempSysroot m_root;
+    QTemporaryDir m_root; // the remote's "/"
 
     QString gpio(const QString& name) const { return m_root.path() + "/sys/class/gpio/" + name; }
     void put(const QString& name, const QByteArray& content)
     {
-        QFile file(gpio(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        QVERIFY(remoteworld::writeFile(gpio(name), content));
     }
-    QByteArray contents(const QString& name) const
-    {
-        QFile file(gpio(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray contents(const QString& name) const { return remoteworld::readFile(gpio(name)); }
 
 private slots:
+    void initTestCase() { qputenv("NORVIK_SYSROOT", QFile::encodeName(m_root.path())); }
     void init()
     {
         QVERIFY(QDir(m_root.path() + "/sys").removeRecursively());
@@ -57,7 +54,7 @@ private slots:
         if (!file.isEmpty())
             QVERIFY(QFile::remove(gpio(file))
                     && (!refusing || QFile::link("/dev/full", gpio(file))));
-        WarningLog log;
+        MessageLog log;
         MachineStop stop;
         QCOMPARE(log.messages(), warning.isEmpty() ? QStringList() : QStringList { warning });
         if (file != "export")
@@ -107,7 +104,7 @@ private slots:
         QString seen;
         connect(&stop, &MachineStop::stopPressed, this, [&seen] { seen += 'P'; });
         connect(&stop, &MachineStop::stopReleased, this, [&seen] { seen += 'R'; });
-        WarningLog log;
+        MessageLog log;
         for (const QString& sample : samples) {
             QFile::remove(gpio("gpio37/value"));
             QDir(gpio("gpio37/value")).removeRecursively();

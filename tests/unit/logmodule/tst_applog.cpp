@@ -1,6 +1,7 @@
 // The rotating application log: line format, rotation and restart over existing files.
 
 #include "applog.h"
+#include "remoteworld.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -26,11 +27,6 @@ private:
             result << name + ':' + lines.join('|');
         }
         return result;
-    }
-    void writeFile(const QString& name, const QByteArray& content)
-    {
-        QFile file(tmp->filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
     static void write(AppLog& log, int from, int to)
     {
@@ -92,7 +88,7 @@ private slots:
         QFETCH(QStringList, afterStart);
         QFETCH(QStringList, afterTwoWrites);
         for (const QString& name : existing)
-            writeFile(name, "x;y;z;" + name.toUtf8() + "\n");
+            QVERIFY(remoteworld::writeFile(tmp->filePath(name), "x;y;z;" + name.toUtf8() + "\n"));
         AppLog log(tmp->path(), QStringLiteral("B"), 2, 3);
         QCOMPARE(files(), afterStart);
         log.write("L", "t", "new");

@@ -1,7 +1,7 @@
 // The notification service against byte vectors: what it announces, what it
 // sends, what it refuses, and its popup handler thread.
+#include "messagelog.h"
 #include "notificationservice.h"
-#include "warninglog.h"
 #include "wiretrace.h"
 
 #include <QtTest>
@@ -84,7 +84,7 @@ private slots:
     // stops the handler's thread wherever its loop waits.
     void popupHandler()
     {
-        WarningLog warnings;
+        MessageLog warnings;
         auto* service = new Traced;
         for (int ref : { 11, 12 })
             emit service->handlePopupNotificaiton({ MESSAGE_ID_MESSAGE, ref, NTFY_ID_STOP_ACTIVE, 2,

@@ -1,0 +1,68 @@
+#ifndef NORVIK_TESTS_MESSAGELOG_H
+#define NORVIK_TESTS_MESSAGELOG_H
+
+// Collects the messages logged from any thread while it is alive, and passes each one
+// on to the handler that was installed before (Qt Test's). Nested logs share one record.
+
+#include <QMutex>
+#include <QPair>
+#include <QStringList>
+#include <QtGlobal>
+
+class MessageLog
+{
+public:
+    MessageLog()
+    {
+        QMutexLocker lock(&state().mutex);
+        if (state().depth++ == 0) {
+            state().entries.clear();
+            state().previous = qInstallMessageHandler(handler);
+        }
+    }
+    ~MessageLog()
+    {
+        QMutexLocker lock(&state().mutex);
+        if (--state().depth == 0)
+            qInstallMessageHandler(state().previous);
+    }
+    MessageLog(const MessageLog&) = delete;
+    MessageLog& operator=(const MessageLog&) = delete;
+
+    // The warnings and critical messages so far, or every message.
+    static QStringList messages(bool everything = false)
+    {
+        QMutexLocker lock(&state().mutex);
+        QStringList out;
+        for (const auto& entry : qAsConst(state().entries))
+            if (everything || entry.first)
+                out << entry.second;
+        return out;
+    }
+
+private:
+    struct State
+    {
+        QMutex mutex;
+        int depth = 0;
+        QtMessageHandler previous = nullptr;
+        QList<QPair<bool, QString>> entries; // a warning or worse, the text
+    };
+    static State& state()
+    {
+        static State s;
+        return s;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+    {
+        QtMessageHandler previous;
+        {
+            QMutexLocker lock(&state().mutex);
+            state().entries.append({ type == QtWarningMsg || type == QtCriticalMsg, msg });
+            previous = state().previous;
+        }
+        previous(type, context, msg);
+    }
+};
+
+#endif
