@@ -33,11 +33,16 @@ function(norvik_add_library name)
     endif()
 endfunction()
 
-# norvik_add_test(<name> SOURCES ... LIBS ... LABEL unit|integration|e2e [TIMEOUT s] [RUN_SERIAL])
+# norvik_add_test(<name> [SOURCES ...] [LIBS ...] LABEL unit|integration|e2e [TIMEOUT s] [RUN_SERIAL])
+# A test is <name>.cpp unless SOURCES say otherwise; it links the library, the stand-ins
+# and the shared fixtures.
 function(norvik_add_test name)
     cmake_parse_arguments(ARG "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_SOURCES)
+        set(ARG_SOURCES ${name}.cpp)
+    endif()
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
+    target_link_libraries(${name} PRIVATE Qt5::Test norvik_testcommon ${ARG_LIBS})
     if(NORVIK_SANITIZE MATCHES "thread")
         find_package(Python3 REQUIRED COMPONENTS Interpreter)
         add_test(NAME ${name} COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/tsan_check.py

@@ -48,18 +48,11 @@ private slots:
             "key,col a /   r1  /   r1 |key|r1,  r1 |col a|two words,r1|col a|");
         row("duplicate rows listed twice, later wins", "key;a;b\nK;A;B\nr;1;1\nq;5\nr;2\n",
             "key,a,b / r,q,r / r|a|2,r|b|,q|a|5");
-        row("duplicate columns, later wins", "key;a;a\nK;A1;A2\nr;first;second\n",
-            "key,a,a / r / r|a|second");
         row("no quoting", "key;a;b\nK;A;B\nr;\"x;y\"\n", "key,a,b / r / r|a|\"x,r|b|y\"");
         row("CR LF, no final line feed", "key;a\r\nK;A\r\nr1;x\r\nr2;y",
             "key,a / r1,r2 / r1|a|x,r2|a|y");
         row("NUL ends the line's text", QByteArray("key;a\nK;A\nr1;x\0;too;many\nr2;y\n", 30),
             "key,a / r1,r2 / r1|a|x,r2|a|y");
-        row("UTF-8",
-            "key;unit\nK;U\ntemp;\xc2\xb0"
-            "C\n",
-            "key,unit / temp / temp|unit|\xc2\xb0"
-            "C");
     }
     void parse()
     {

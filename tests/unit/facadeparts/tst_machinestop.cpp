@@ -82,7 +82,6 @@ private slots:
         QTest::addColumn<QStringList>("samples");
         QTest::addColumn<QString>("trace");
         QTest::addColumn<QStringList>("warnings");
-        QTest::newRow("stays released") << QStringList { "1", "1\n" } << "" << QStringList();
         QTest::newRow("held, then released")
             << QStringList { "0", "0", "1" } << "PR" << QStringList();
         QTest::newRow("missing file is pressed")

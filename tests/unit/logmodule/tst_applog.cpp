@@ -79,8 +79,6 @@ private slots:
             << QStringList { "B_0", "B_1", "B_2", "B_3", "B_4", "B_5", "B_07", "Bx_9" }
             << QStringList { "B_0:B_3", "B_07:B_07", "B_1:B_4", "B_2:B_5", "Bx_9:Bx_9" }
             << QStringList { "B_0:B_4", "B_07:B_07", "B_1:B_5|new", "B_2:next", "Bx_9:Bx_9" };
-        QTest::newRow("gaps") << QStringList { "B_1", "B_6" } << QStringList { "B_2:B_6" }
-                              << QStringList { "B_1:B_6|new", "B_2:next" };
     }
     void restartTrimsSurplusFiles()
     {

@@ -89,8 +89,6 @@ private slots:
             << Chunks { "\x01\x02\x03" + frame(0) } << QByteArrayList() << 0 << 0 << "";
         QTest::newRow("split inside the magic")
             << Chunks { "junkLr", "dA" + cmd.mid(4) } << both.mid(0, 1) << 0 << 0 << kOutOfSync;
-        QTest::newRow("no magic at all")
-            << Chunks { "no message here" } << QByteArrayList() << 0 << 0 << kOutOfSync;
         QTest::newRow("truncated message waits")
             << Chunks { "xx" + periodic.left(30) } << QByteArrayList() << 0 << 30 << "";
         QTest::newRow("over-long size waits for its bytes")
@@ -119,8 +117,6 @@ private slots:
         QTest::newRow("TCP: unknown refusal code")
             << Chunks { initAck(7, "?") } << QByteArrayList { "X:7:?" } << 1 << 0
             << "R-Uzad initialization failed: 7 | Origin: ORIGIN_TCP";
-        QTest::newRow("TCP: incomplete message")
-            << Chunks { periodic.left(20) } << QByteArrayList() << 0 << 20 << "";
         QTest::newRow("TCP: stale handshake and forward pass, set the clock back")
             << Chunks { frame(0, {}, 9) + initAck(0, {}, 8) + frame(5, "\x05", 7)
                         + frame(3, "\x06", 7) + frame(4, "\x07", 6) }
