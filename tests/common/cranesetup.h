@@ -15,6 +15,15 @@
 
 #include <memory>
 
+// The order in which the configuration walk asks for its parameters.
+inline const QList<QByteArray>& configurationWalkOrder()
+{
+    static const QList<QByteArray> order
+        = { "RCSR", "ECSR", "HWRV", "HWID", "RUID", "IRTY", "IJS1", "IJS2", "IJS3", "IJS4",
+            "IEF1", "IEF2", "IEF3", "IEF4", "IEF5", "IEF6", "IEF7", "IEF8", "IENC" };
+    return order;
+}
+
 class CraneSetup
 {
 public:

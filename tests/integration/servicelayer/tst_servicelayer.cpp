@@ -4,21 +4,16 @@
 // pseudo-terminal with its service peers.
 #include "app.h"
 #include "cfallbackservice.h"
-#include "configurationpeer.h"
 #include "configurationservice.h"
-#include "datasvcfixture.h"
+#include "cranesetup.h"
 #include "fallbackpeer.h"
-#include "internalprocessorsim.h"
-#include "processdatapeer.h"
-#include "sampleinstall.h"
 #include "service_layer.h"
-#include "systemeventpeer.h"
+#include "standins.h"
 #include "systemeventservice.h"
 #include "tag.h"
 #include "tagdatabase.h"
 #include "tsan.h"
 
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -29,8 +24,7 @@ class tst_ServiceLayer : public QObject
     Q_OBJECT
 
 private:
-    SampleInstall m_sample;
-    QTemporaryDir* m_sysroot = nullptr;
+    StandIns* m_world = nullptr; // no base unit: the link to it is not part of this stack
     InternalProcessorSim* m_sim = nullptr;
     SystemEventPeer* m_events = nullptr;
     ConfigurationPeer* m_config = nullptr;
@@ -63,21 +57,15 @@ private:
     void set(const char* name, const QVariant& v) { m_tags->get(QLatin1String(name))->setValue(v); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_sample.isValid());
-        m_sample.useApp("crane");
-        QLoggingCategory::setFilterRules("default.info=false");
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules("default.info=false"); }
 
     void init()
     {
-        m_sysroot = new QTemporaryDir;
-        qputenv("NORVIK_SYSROOT", m_sysroot->path().toLocal8Bit());
-        m_sim = new InternalProcessorSim;
-        QVERIFY(m_sim->open(m_sysroot->path()));
-        m_events = new SystemEventPeer(m_sim);
-        m_config = new ConfigurationPeer(m_sim);
+        m_world = new StandIns(QString());
+        QVERIFY(m_world->isValid());
+        m_sim = &m_world->ip;
+        m_events = &m_world->events;
+        m_config = &m_world->parameters;
         m_tags = new TagDatabase;
         m_tags->prePopulate();
 
@@ -101,10 +89,7 @@ private slots:
         m_thread->wait();
         delete m_thread;
         delete m_tags;
-        delete m_config;
-        delete m_events;
-        delete m_sim;
-        delete m_sysroot;
+        delete m_world;
     }
 
     void stateMachineOverTheLine()
@@ -136,7 +121,7 @@ private slots:
 
     void configurationWalkWithInterleavedRequests()
     {
-        App crane(QStringLiteral("crane_ui"), m_sample.appDir(QStringLiteral("crane")));
+        App crane(QStringLiteral("crane_ui"), m_world->sample.appDir(QStringLiteral("crane")));
         auto* configuration = service<ConfigurationService>(SERV_ID_CONFIGURATION);
         m_config->setValue("RCSR", 0x01040107);
         m_config->setValue("ECSR", 0x01040107);
@@ -191,8 +176,7 @@ private slots:
 
     void processDataBothWays()
     {
-        ProcessDataPeer peer(m_sim);
-        QVERIFY(peer.loadLayout(m_sample.sharedConfigDir() + "/remoteInternalInputTags.csv"));
+        ProcessDataPeer& peer = m_world->process;
         QThread* seenOn = nullptr;
         connect(
             m_tags->get("joystick_01"), &Tag::valueUpdated, this,

@@ -67,27 +67,6 @@ private slots:
                  QStringList() << "Not recieveing all periodic data that are "
                                   "specified, got 12 of 14 ... ECOT");
     }
-
-    void freshness()
-    {
-        CraneSetup crane;
-        QVERIFY(crane.setUp(QStringLiteral("127.0.0.51")));
-        PeriodicDataHandler handler(nullptr, crane.tags.get());
-        QSignalSpy fresh(&handler, &PeriodicDataHandler::dataFresh);
-        // Frames every 100 ms: one announcement for the whole stream.
-        QTimer period;
-        int sent = 0;
-        connect(&period, &QTimer::timeout, &handler,
-                [&]() { handler.recvPeriodicData(QByteArray(24, char(++sent))); });
-        period.start(100);
-        QTRY_COMPARE_WITH_TIMEOUT(sent, 12, 10000);
-        period.stop();
-        QCOMPARE(fresh.size(), 1);
-        QCOMPARE(fresh.at(0).at(0).toBool(), true);
-        // Silence: stale once.
-        QTRY_COMPARE_WITH_TIMEOUT(fresh.size(), 2, 6000);
-        QCOMPARE(fresh.at(1).at(0).toBool(), false);
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_PeriodicDataHandler)

@@ -3,13 +3,17 @@
 // answers to the internal processor's requests from the application's tables.
 #include "app.h"
 #include "configurationservice.h"
-#include "datasvcfixture.h"
+#include "cranesetup.h"
 
 #include <QtTest>
 
-class tst_ConfigurationService : public SampleTagsTest
+class tst_ConfigurationService : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<CraneSetup> m_crane; // fresh for every test function
+    SampleInstall* m_sample = nullptr;
+    TagDatabase* m_tags = nullptr;
 
 private:
     // The keys the service asked for so far (class-2 emissions).
@@ -25,6 +29,13 @@ private:
     App* app(const QString& name) { return new App(name + "_ui", m_sample->appDir(name), this); }
 
 private slots:
+    void init()
+    {
+        m_crane = std::make_unique<CraneSetup>();
+        QVERIFY(m_crane->setUp(QStringLiteral("127.0.0.1")));
+        m_sample = &m_crane->install;
+        m_tags = m_crane->tags.get();
+    }
     void walkStoresEachValueInItsTag()
     {
         const QMap<QByteArray, QByteArray> answers = {

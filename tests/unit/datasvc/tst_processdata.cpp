@@ -1,6 +1,6 @@
 // The process-data service with the sample installation's tags: the status
 // frame it sends every 500 ms and the input frames it hands to the tag database.
-#include "datasvcfixture.h"
+#include "cranesetup.h"
 #include "processdata.h"
 #include "wiretrace.h"
 
@@ -22,9 +22,13 @@ const struct Field { const char* name; tagDataType type; int size; QVariant valu
 // clang-format on
 } // namespace
 
-class tst_ProcessData : public SampleTagsTest
+class tst_ProcessData : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<CraneSetup> m_crane; // fresh for every test function
+    SampleInstall* m_sample = nullptr;
+    TagDatabase* m_tags = nullptr;
 
     QVariantList inputs() const
     {
@@ -33,6 +37,13 @@ class tst_ProcessData : public SampleTagsTest
     QVariant value(const char* tag) const { return m_tags->get(tag)->getValue(); }
 
 private slots:
+    void init()
+    {
+        m_crane = std::make_unique<CraneSetup>();
+        QVERIFY(m_crane->setUp(QStringLiteral("127.0.0.1")));
+        m_sample = &m_crane->install;
+        m_tags = m_crane->tags.get();
+    }
     // The signal strength's field takes each encoding in turn; the fields
     // after it keep their place.
     void statusFrame_data()
