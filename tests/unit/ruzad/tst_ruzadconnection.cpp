@@ -1,5 +1,6 @@
 #include "baseunitsimulator.h"
 #include "connection.h"
+#include "messagelog.h"
 
 #include <QTcpServer>
 #include <QtTest>
@@ -133,6 +134,7 @@ private slots:
         Connection conn(0x42, 0x1234, kChecksum);
         Recorder rec(&conn);
         QByteArray buffer;
+        MessageLog log;
         if (!warning.isEmpty()) // warnings of the parser, criticals of the handshake
             QTest::ignoreMessage(tcp ? QtCriticalMsg : QtWarningMsg, qPrintable(warning));
         for (int i = 0; i < chunks.size(); ++i) {
@@ -143,6 +145,7 @@ private slots:
         }
         QCOMPARE(rec.log, expected);
         QCOMPARE(buffer.size(), remaining);
+        QCOMPARE(log.messages(), warning.isEmpty() ? QStringList() : QStringList(warning));
         // Only an accepted TCP message keeps the TCP link alive.
         QCOMPARE(conn.isTcpActive(), tcp && !expected.isEmpty() && !expected[0].startsWith("X:"));
     }
