@@ -76,8 +76,10 @@ private slots:
             m_baseUnit.kill();
             m_baseUnit.waitForFinished(5000);
         }
-        if (m_made)
+        if (m_made) {
             ip({ "netns", "del", m_ns }); // takes the veth pair with it
+            ip({ "link", "del", "eth0" });
+        }
     }
 
     void connectsWithoutGsip()
@@ -88,6 +90,14 @@ private slots:
         QVERIFY(status);
         // Operational means the handshake was answered with E_OK.
         QTRY_COMPARE_WITH_TIMEOUT(status->getValue().toUInt(), 1u, 15000);
+
+        // The addresses are looked at every second: a cable plugged in later shows, in
+        // the tags and as the cable that keeps base-unit traffic off the radio.
+        QVERIFY(ip({ "link", "add", "eth0", "type", "veth", "peer", "name", m_here + "c" }));
+        QVERIFY(ip({ "addr", "add", "10.11.12.13/24", "dev", "eth0" }));
+        QTRY_COMPARE_WITH_TIMEOUT(link->getTags()->get("eth0ip")->getValue().toString(),
+                                  QString("10.11.12.13"), 5000);
+        QCOMPARE(link->getTags()->get("g_link_cable")->getValue().toUInt(), 1u);
     }
 };
 
