@@ -136,6 +136,7 @@ private slots:
         row("BOOLEAN bit 9", TDBT_BOOLEAN, { 2, 9, 0 }, hex("0002"), true);
         row("BE_BOOLEAN bit 9", TDBT_BE_BOOLEAN, { 2, 9, 0 }, hex("0200"), true);
         row("BE_BOOLEAN bit past the slice", TDBT_BE_BOOLEAN, { 2, 40, 0 }, hex("ffff"), false);
+        row("BOOLEAN bit past the slice", TDBT_BOOLEAN, { 2, 16, 0 }, hex("0000ff"), false);
         row("BOOLEAN size 3", TDBT_BOOLEAN, { 3, 0, 0 }, hex("11"), 42, size + "TDBT_BOOLEAN");
         row("type not set", TDBT_NOT_SET, { 2, 0, 0 }, hex("0102"), 42,
             "setTagValue - type error for t - setValue: 01 02 current value: QVariant(int, 42) "
