@@ -5,6 +5,7 @@
 #include "egalaxsim.h"
 #include "egalaxpcap_calls.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -57,9 +58,9 @@ int copyName(EgalaxSimCall call, const char* name, char* buffer)
     std::lock_guard<std::mutex> lock(mutex);
     if (!admit(call) || !buffer)
         return 0;
-    // The library's buffers are 64 bytes; a name always ends inside them.
-    std::strncpy(buffer, name, PCAP_NAME_BUFFER_SIZE - 1);
-    buffer[PCAP_NAME_BUFFER_SIZE - 1] = '\0';
+    // Only the name's bytes are written, at most 63: the NUL comes from the
+    // caller's cleared 64-byte buffer, as the callers of the real library expect.
+    std::memcpy(buffer, name, std::min<size_t>(std::strlen(name), PCAP_NAME_BUFFER_SIZE - 1));
     return 1;
 }
 

@@ -3,9 +3,9 @@
 
 // The calls of the touch controller's library (libeGalaxPCAP) as this library
 // makes them. Every call returns nonzero on success and leaves its output
-// untouched on failure. Name buffers are 64 bytes and come back NUL-terminated;
-// the touch-state calls address the panel with a first argument of 2;
-// FingerGloveMode reads with 0 and writes with 1.
+// untouched on failure. Name buffers are 64 bytes, cleared before each call:
+// the zeros after the name's bytes end it. The touch-state calls address the panel with a first
+// argument of 2; FingerGloveMode reads with 0 and writes with 1.
 
 #include <stdint.h>
 
