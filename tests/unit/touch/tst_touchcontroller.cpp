@@ -83,6 +83,7 @@ private slots:
         QCOMPARE(tag("touch_mode"), working ? 3 : -1);
         QCOMPARE(tag("touch_state"), working ? 1 : -9);
         QCOMPARE(callsMade() - calls, working ? 3 : 0);
+        QCOMPARE(touch->touchMode(), working ? 3 : -1);
         touch.reset();
         QCOMPARE(egalaxSimIsOpen(), 0);
     }
