@@ -53,20 +53,13 @@ bool call(const QString& busName, const QString& path, const QString& interface,
     // No path (no device found): QtDBus would refuse the message with a warning.
     if (path.isEmpty())
         return false;
-    QDBusConnection bus = systemBus(busName);
+    const QDBusConnection bus = systemBus(busName);
     if (!bus.isConnected())
         return false;
     QDBusMessage message = QDBusMessage::createMethodCall(NM_SERVICE, path, interface, method);
     message.setArguments(arguments);
-    QDBusMessage answer = bus.call(message, QDBus::Block, WifiSetupAndStatus::CALL_TIMEOUT_MS);
-    // A daemon that went away since the last call shows only now; one more try on a
-    // new connection reaches the daemon that came back, if there is one.
-    if (answer.type() == QDBusMessage::ErrorMessage && !bus.isConnected()) {
-        bus = systemBus(busName);
-        if (!bus.isConnected())
-            return false;
-        answer = bus.call(message, QDBus::Block, WifiSetupAndStatus::CALL_TIMEOUT_MS);
-    }
+    const QDBusMessage answer
+        = bus.call(message, QDBus::Block, WifiSetupAndStatus::CALL_TIMEOUT_MS);
     if (answer.type() != QDBusMessage::ReplyMessage)
         return false;
     if (reply)
