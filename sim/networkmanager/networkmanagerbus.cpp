@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <csignal>
 
 #include <sys/prctl.h>
@@ -173,4 +174,13 @@ QStringList NetworkManagerBus::calls()
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
         ? reply.arguments().constFirst().toStringList()
         : QStringList();
+}
+
+int NetworkManagerBus::connections()
+{
+    const QStringList names
+        = QDBusConnection(m_connection).interface()->registeredServiceNames().value();
+    return int(std::count_if(names.cbegin(), names.cend(), [](const QString& name) {
+        return name.startsWith(QLatin1Char(':'));
+    }));
 }

@@ -52,6 +52,8 @@ public:
     // "ActivateConnection <profile> <device> <specific object>" and
     // "DeactivateConnection <active connection>", in the order they came.
     QStringList calls();
+    // Connections to the bus, this helper's own and the service's included.
+    int connections();
 
 private:
     QDBusMessage control(const QString& method, const QVariantList& arguments = {});

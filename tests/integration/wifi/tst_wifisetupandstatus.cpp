@@ -50,6 +50,11 @@ private slots:
         QVERIFY(nm.setWifiDevice(false));
         wifi->checkSignalStrength();
         QCOMPARE(rssi(), 0);
+
+        // Ended while polling: its bus connection closes with it.
+        const int connections = nm.connections();
+        wifi.reset();
+        QTRY_COMPARE(nm.connections(), connections - 1);
     }
 
     void connectToWifi()
