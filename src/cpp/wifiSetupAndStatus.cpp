@@ -148,7 +148,7 @@ void WifiSetupAndStatus::checkSignalStrength()
             = readProperty(busName, accessPoint, NM_ACCESS_POINT, QStringLiteral("Strength"));
         bool ok = false;
         const uint percent = value.toUInt(&ok);
-        if (value.isValid() && ok)
+        if (ok) // an invalid value does not convert
             strength = percent & 0xFF;
     }
 

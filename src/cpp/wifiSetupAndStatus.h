@@ -30,7 +30,9 @@ Q_DECLARE_METATYPE(Connection)
 // hung NetworkManager costs the interface a second per poll, not the 25 s QtDBus
 // waits by default. The bus connection is private to this object and is opened
 // anew whenever it is found closed: a restarted bus daemon is picked up on the
-// next call, which a cached QDBusConnection::systemBus() would never do.
+// next call, which a cached QDBusConnection::systemBus() would never do. Opening
+// it is bounded by libdbus alone: a daemon that accepts but never answers still
+// holds the thread for libdbus's 25 s.
 class WifiSetupAndStatus : public QObject
 {
     Q_OBJECT
