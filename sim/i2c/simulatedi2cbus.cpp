@@ -108,8 +108,8 @@ void SimulatedI2cBus::setWord(quint8 address, quint8 reg, quint16 value, bool bi
 {
     QMutexLocker lock(&m_mutex);
     const char high = char(value >> 8), low = char(value & 0xFF);
-    m_devices[address].registers[reg]
-        = bigEndian ? QByteArray { high, low } : QByteArray { low, high };
+    const char bytes[2] = { bigEndian ? high : low, bigEndian ? low : high };
+    m_devices[address].registers[reg] = QByteArray(bytes, 2);
 }
 
 quint16 SimulatedI2cBus::bigEndianWord(quint8 address, quint8 reg) const

@@ -51,7 +51,8 @@ BacklightHandler::BacklightHandler(QObject* parent, TagDatabase* tagDatabase, i2
 
 QByteArray BacklightHandler::highByteFirst(quint16 value)
 {
-    return QByteArray { char(value >> 8), char(value & 0xFF) };
+    const char bytes[2] = { char(value >> 8), char(value & 0xFF) };
+    return QByteArray(bytes, 2);
 }
 
 void BacklightHandler::setBacklightIntesity(QVariant intensity)
