@@ -8,7 +8,6 @@
 #include "simulatedi2cbus.h"
 #include "tagdatabase.h"
 
-#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -109,70 +108,26 @@ private slots:
         QCOMPARE(value("ru_battery"), QVariant(80));
     }
 
-    // A missing tag costs one warning at start; the other tags are kept.
-    void missingTags_data()
-    {
-        QTest::addColumn<QString>("present");
-        QTest::addColumn<QStringList>("warnings");
-        const QString text = "batteryHandler: '%1' tag don't exists. Please check the config file.";
-        QTest::newRow("no ru_charge_state")
-            << "ru_battery" << QStringList { text.arg("ru_charge_state") };
-        QTest::newRow("no ru_battery")
-            << "ru_charge_state" << QStringList { text.arg("ru_battery") };
-        QTest::newRow("neither") << ""
-                                 << QStringList { text.arg("ru_charge_state"),
-                                                  text.arg("ru_battery") };
-    }
-    void missingTags()
-    {
-        QFETCH(QString, present);
-        QFETCH(QStringList, warnings);
-        if (!present.isEmpty())
-            addTag(present, 0);
-        m_bus->setAverageCurrent(-200);
-        MessageLog log;
-        battery gauge(nullptr, m_tags, m_i2c);
-        setInterval(&gauge, "batteryRead", 20);
-        QTRY_VERIFY(m_bus->trace().size() >= 16);
-        QCOMPARE(value("bat_cap"), QVariant(2000));
-        if (!present.isEmpty())
-            QCOMPARE(value(present), QVariant(present == "ru_battery" ? 100 : -10));
-        QCOMPARE(log.messages(), warnings);
-    }
-
     // Start-up configures the sensor and sets half intensity; each intensity is
     // then written as brightness and PWM, high byte first. Out-of-range values
     // are clamped, and one that is no number writes nothing.
     void backlightIntensity_data()
     {
         QTest::addColumn<QVariant>("intensity");
-        QTest::addColumn<QString>("brightness");
-        QTest::addColumn<QString>("pwm");
+        QTest::addColumn<QString>("bytes"); // brightness, PWM; none when ignored
         QTest::addColumn<double>("tag");
-        QTest::newRow("0") << QVariant(0.0) << "0b b8"
-                           << "00 00" << 0.0;
-        QTest::newRow("1") << QVariant(1) << "ff ff"
-                           << "0f ff" << 1.0;
-        QTest::newRow("0.25") << QVariant(0.25) << "48 c9"
-                              << "09 ff" << 0.25;
-        QTest::newRow("text 0.1") << QVariant("0.1") << "24 25"
-                                  << "01 99" << 0.1;
-        QTest::newRow("below 0") << QVariant(-0.5) << "0b b8"
-                                 << "00 00" << 0.0;
-        QTest::newRow("above 1") << QVariant(7) << "ff ff"
-                                 << "0f ff" << 1.0;
-        QTest::newRow("not a number") << QVariant("bright") << ""
-                                      << "" << 0.5;
-        QTest::newRow("NaN") << QVariant(qQNaN()) << ""
-                             << "" << 0.5;
-        QTest::newRow("nothing") << QVariant() << ""
-                                 << "" << 0.5;
+        QTest::newRow("0") << QVariant(0.0) << "0b b8 00 00" << 0.0;
+        QTest::newRow("1") << QVariant(1) << "ff ff 0f ff" << 1.0;
+        QTest::newRow("text 0.1") << QVariant("0.1") << "24 25 01 99" << 0.1;
+        QTest::newRow("below 0") << QVariant(-0.5) << "0b b8 00 00" << 0.0;
+        QTest::newRow("above 1") << QVariant(7) << "ff ff 0f ff" << 1.0;
+        QTest::newRow("not a number") << QVariant("bright") << "" << 0.5;
+        QTest::newRow("NaN") << QVariant(qQNaN()) << "" << 0.5;
     }
     void backlightIntensity()
     {
         QFETCH(QVariant, intensity);
-        QFETCH(QString, brightness);
-        QFETCH(QString, pwm);
+        QFETCH(QString, bytes);
         QFETCH(double, tag);
         BacklightHandler backlight(nullptr, m_tags, m_i2c);
         backlight.findChild<QTimer*>("lightSensorRead")->stop();
@@ -183,31 +138,29 @@ private slots:
         QCOMPARE(value("backlightIntensity"), QVariant(0.5));
 
         m_bus->clearTrace();
-        if (brightness.isEmpty())
+        if (bytes.isEmpty())
             QTest::ignoreMessage(QtWarningMsg,
                                  qPrintable("BacklightHandler: intensity " + intensity.toString()
                                             + " is not a number, ignored"));
         backlight.setBacklightIntesity(intensity);
         m_i2c->i2cRead(0x2D, 0, 2);
-        QTRY_COMPARE(m_bus->trace(),
-                     (brightness.isEmpty()
-                          ? QStringList()
-                          : QStringList { "w 2d 00 " + brightness, "w 2d 02 " + pwm })
-                         + fence);
+        const QStringList writes { "w 2d 00 " + bytes.left(5), "w 2d 02 " + bytes.mid(6) };
+        QTRY_COMPARE(m_bus->trace(), (bytes.isEmpty() ? QStringList() : writes) + fence);
         QCOMPARE(value("backlightIntensity").toDouble(), tag);
     }
 
-    // The light level is 0.01 * 2^E * R lux; results from other devices or
-    // registers, including the gauge's on the same bus, leave the tags alone.
-    void lightLevel()
+    // Both clients on one bus. The light level is 0.01 * 2^E * R lux; results of
+    // other devices or registers leave the tags alone. Without "ru_charge_state"
+    // the gauge warns once and keeps the other tags.
+    void sharedBus()
     {
         addTag("light_sensor_value", 0);
         addTag("ru_battery", 0);
-        addTag("ru_charge_state", 0);
+        MessageLog log;
         BacklightHandler backlight(nullptr, m_tags, m_i2c);
         battery gauge(nullptr, m_tags, m_i2c);
         setInterval(&backlight, "lightSensorRead", 20);
-        QTRY_COMPARE(value("ru_battery"), QVariant(100));
+        setInterval(&gauge, "batteryRead", 20);
         const struct
         {
             quint8 exponent;
@@ -219,8 +172,13 @@ private slots:
             m_bus->setLightResult(r.exponent, r.mantissa);
             QTRY_COMPARE(value("light_sensor_value").toFloat(), r.lux);
         }
+        QTRY_COMPARE(value("ru_battery"), QVariant(100));
+        QCOMPARE(log.messages(),
+                 QStringList { "batteryHandler: 'ru_charge_state' tag don't exists. "
+                               "Please check the config file." });
 
         backlight.findChild<QTimer*>("lightSensorRead")->stop();
+        gauge.findChild<QTimer*>("batteryRead")->stop();
         emit m_i2c->readyReadFromI2C(0x2D, 0x00, QByteArray("\x34\x56"));
         emit m_i2c->readyReadFromI2C(0x44, 0x01, QByteArray("\x34\x56"));
         emit m_i2c->readyReadFromI2C(0x44, 0x0D, QByteArray("\x34\x56"));
