@@ -11,7 +11,7 @@ namespace {
 constexpr unsigned long I2C_SLAVE = 0x0703;
 
 // The bus in force; held while a call is served so that uninstalling waits for it.
-QMutex registry;
+std::mutex registry;
 SimulatedI2cBus* current = nullptr;
 } // namespace
 
@@ -20,7 +20,7 @@ struct SimulatedI2cCalls
 {
     template<typename Result, typename Call> static Result serve(Call call)
     {
-        QMutexLocker lock(&registry);
+        std::lock_guard<std::mutex> lock(registry);
         if (!current) {
             errno = ENODEV;
             return -1;
@@ -31,7 +31,7 @@ struct SimulatedI2cCalls
     {
         int us = 0;
         {
-            QMutexLocker lock(&registry);
+            std::lock_guard<std::mutex> lock(registry);
             if (current)
                 us = current->delay();
         }
@@ -90,14 +90,14 @@ SimulatedI2cBus::~SimulatedI2cBus()
 
 void SimulatedI2cBus::install()
 {
-    QMutexLocker lock(&registry);
+    std::lock_guard<std::mutex> lock(registry);
     current = this;
     setI2cBusCalls(&SimulatedI2cCalls::table);
 }
 
 void SimulatedI2cBus::uninstall()
 {
-    QMutexLocker lock(&registry);
+    std::lock_guard<std::mutex> lock(registry);
     if (current != this)
         return;
     current = nullptr;
@@ -106,7 +106,7 @@ void SimulatedI2cBus::uninstall()
 
 void SimulatedI2cBus::setWord(quint8 address, quint8 reg, quint16 value, bool bigEndian)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const char high = char(value >> 8), low = char(value & 0xFF);
     const char bytes[2] = { bigEndian ? high : low, bigEndian ? low : high };
     m_devices[address].registers[reg] = QByteArray(bytes, 2);
@@ -114,7 +114,7 @@ void SimulatedI2cBus::setWord(quint8 address, quint8 reg, quint16 value, bool bi
 
 quint16 SimulatedI2cBus::bigEndianWord(quint8 address, quint8 reg) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const QByteArray bytes = m_devices.value(address).registers.value(reg);
     if (bytes.size() < 2)
         return 0;
@@ -158,55 +158,56 @@ quint16 SimulatedI2cBus::lightConfiguration() const
 
 void SimulatedI2cBus::setFault(quint8 address, Fault fault)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_devices[address].fault = fault;
 }
 
 void SimulatedI2cBus::setPresent(bool present)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_present = present;
 }
 
 void SimulatedI2cBus::setTransferDelay(int microseconds)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_delayUs = microseconds;
 }
 
 int SimulatedI2cBus::delay() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_delayUs;
 }
 
 QStringList SimulatedI2cBus::trace() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_trace;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // A list of its own: the bus thread appends to the trace meanwhile.
+    return QStringList(m_trace.begin(), m_trace.end());
 }
 
 void SimulatedI2cBus::clearTrace()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_trace.clear();
 }
 
 QStringList SimulatedI2cBus::openedPaths() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_openedPaths;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return QStringList(m_openedPaths.begin(), m_openedPaths.end());
 }
 
 int SimulatedI2cBus::openDescriptors() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_descriptors.size();
 }
 
 int SimulatedI2cBus::open(const char* path)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_present) {
         errno = ENOENT;
         return -1;
@@ -218,7 +219,7 @@ int SimulatedI2cBus::open(const char* path)
 
 int SimulatedI2cBus::select(int fd, unsigned long request, unsigned long address)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_descriptors.contains(fd)) {
         errno = EBADF;
         return -1;
@@ -237,7 +238,7 @@ int SimulatedI2cBus::select(int fd, unsigned long request, unsigned long address
 
 long SimulatedI2cBus::transfer(int fd, char* buffer, size_t count, bool isRead)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_descriptors.contains(fd)) {
         errno = EBADF;
         return -1;
@@ -281,7 +282,7 @@ long SimulatedI2cBus::transfer(int fd, char* buffer, size_t count, bool isRead)
 
 int SimulatedI2cBus::close(int fd)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_descriptors.remove(fd)) {
         errno = EBADF;
         return -1;

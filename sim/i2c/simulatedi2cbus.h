@@ -4,8 +4,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QMap>
-#include <QMutex>
 #include <QStringList>
+
+#include <mutex>
 
 // The remote's I2C bus on a desk: the bus calls of the I2C library (i2cbus.h)
 // served in memory, with the three devices of the remote:
@@ -90,7 +91,7 @@ private:
     void setWord(quint8 address, quint8 reg, quint16 value, bool bigEndian);
     quint16 bigEndianWord(quint8 address, quint8 reg) const;
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QMap<quint8, Device> m_devices;
     QHash<int, int> m_descriptors; // descriptor -> selected address, -1 none
     int m_nextDescriptor = 1000;

@@ -67,6 +67,8 @@ public slots:
 
 private:
     static void checkAddress(quint8 address);
+    void lockQueue();
+    void unlockQueue();
     void enqueue(const I2C_MESSAGE_T& msg);
     void transfer(const I2C_MESSAGE_T& msg);
 
