@@ -25,7 +25,7 @@ i2cHandler::~i2cHandler()
 {
     // The bus object is gone once the thread has ended; its address is only a
     // token for marking the hand-overs with the bus thread (tsan.h).
-    void* const bus = myi2c;
+    [[maybe_unused]] void* const bus = myi2c;
     myi2c->stop();
     NORVIK_TSAN_RELEASE(bus);
     i2cThread->quit();
