@@ -8,6 +8,7 @@
 #include "simulatedi2cbus.h"
 #include "tagdatabase.h"
 
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -85,8 +86,8 @@ private slots:
                  capacity != 0 ? current_soc + current_soc + current_soc : first + first);
     }
 
-    // A silent gauge zeroes the three tags when the watchdog runs out; once it
-    // answers again the capacity is read anew and the tags come back.
+    // Answers keep the watchdog from running out. A silent gauge zeroes the three
+    // tags when it does; once it answers again the capacity is read anew.
     void watchdog()
     {
         addTag("ru_battery", 0);
@@ -96,7 +97,10 @@ private slots:
         battery gauge(nullptr, m_tags, m_i2c);
         QTRY_COMPARE(value("ru_charge_state"), QVariant(-10));
         setInterval(&gauge, "batteryRead", 50);
-        setInterval(&gauge, "batteryWatchDog", 400);
+        setInterval(&gauge, "batteryWatchDog", 500);
+        QSignalSpy zeroed(m_tags->get("ru_battery"), &Tag::valueUpdated);
+        QTest::qWait(1000);
+        QCOMPARE(zeroed.count(), 0);
 
         m_bus->setFault(0x0B, SimulatedI2cBus::NoAcknowledge);
         QTRY_COMPARE(value("bat_cap"), QVariant(0));

@@ -58,13 +58,14 @@ private slots:
         handler.i2cRead(0x44, 0x00, 2);
         handler.i2cWrite(0x2D, 0x07, QByteArray(128, '\x5a'));
         handler.i2cRead(0x2D, 0x07, 0);
-        handler.i2cRead(0x2D, 0x07, 3);
+        handler.i2cRead(0x2D, 0x07, 128);
         QTRY_COMPARE(m_results,
-                     (QStringList { "0b 18 d007", "44 00 3456", "2d 07 ", "2d 07 5a5a5a" }));
+                     (QStringList { "0b 18 d007", "44 00 3456", "2d 07 ",
+                                    "2d 07 " + QString("5a").repeated(128) }));
         QCOMPARE(m_bus->trace(),
                  (QStringList { "w 0b 18", "r 0b 2", "w 44 00", "r 44 2",
                                 "w 2d 07" + QString(" 5a").repeated(128), "w 2d 07", "r 2d 0",
-                                "w 2d 07", "r 2d 3" }));
+                                "w 2d 07", "r 2d 128" }));
     }
 
     // A transfer that fails is dropped without a signal; the next one still works.
