@@ -24,9 +24,9 @@ const I2cBusCalls& i2cBusCalls();
 const I2cBusCalls& kernelI2cBusCalls();
 
 // Puts a table in force for every i2cLinux created afterwards; null brings the
-// kernel back. An i2cLinux keeps the table it was created with until it is
-// gone (a descriptor always returns to the calls that opened it), so the table
-// must outlive those objects.
+// kernel back. An i2cLinux copies the table in force when it is created and
+// keeps it until it is gone, so a descriptor always returns to the calls that
+// opened it. The table itself must stay valid while it is installed.
 void setI2cBusCalls(const I2cBusCalls* calls);
 
 #endif
