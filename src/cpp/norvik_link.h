@@ -49,9 +49,9 @@ class i2cHandler;
 // then joined), then the service layer with the serial port and the six
 // services (likewise, the serial read thread and the popup thread with it),
 // then the machine-stop button, the battery gauge and backlight, the I2C bus
-// with its worker thread, the touch controller and the WiFi handler; the databases, the notification history and
-// the launcher client go last with the facade. Once the destructor returns no
-// thread of the library is left running.
+// with its worker thread, the touch controller and the WiFi handler; the databases, the
+// notification history and the launcher client go last with the facade. Once the destructor returns
+// no thread of the library is left running.
 class NorvikLink : public QObject
 {
     Q_OBJECT
