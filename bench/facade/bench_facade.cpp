@@ -6,9 +6,11 @@
 #include "baseunitsimulator.h"
 #include "configurationpeer.h"
 #include "internalprocessorsim.h"
+#include "networkmanagerbus.h"
 #include "norvik_link.h"
 #include "remoteworld.h"
 #include "sampleinstall.h"
+#include "simulatedi2cbus.h"
 #include "systemeventpeer.h"
 
 #include <QCommandLineParser>
@@ -41,6 +43,15 @@ int main(int argc, char** argv)
     QTemporaryDir sysroot;
     qputenv("NORVIK_SYSROOT", sysroot.path().toLocal8Bit());
     prepareSysroot(sysroot.path());
+
+    // The WiFi handler and the I2C bus on their stand-ins, never the machine's own.
+    NetworkManagerBus networkManager;
+    SimulatedI2cBus i2c;
+    i2c.install();
+    if (!networkManager.start()) {
+        std::fprintf(stderr, "cannot start the private bus with the NetworkManager stand-in\n");
+        return 1;
+    }
 
     InternalProcessorSim ip;
     SystemEventPeer events(&ip);

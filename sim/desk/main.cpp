@@ -6,11 +6,18 @@
 // the configuration walk that brings the remote's identity and starts the
 // base-unit link, arm, process and periodic data, a notification and a
 // popup, a machine stop and its release, a command round trip, and a stretch
-// in which the internal processor stops answering.
+// in which the internal processor stops answering; meanwhile the battery drains and
+// charges, the light and the WiFi signal change, and the touch panel switches to glove
+// mode and reports water.
+#include "backlighthandler.h"
 #include "norvik_link.h"
 #include "standins.h"
 #include "tag.h"
 #include "tagdatabase.h"
+
+#ifdef NORVIK_TOUCH_STANDIN
+#include "egalaxsim.h"
+#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -96,8 +103,10 @@ int main(int argc, char** argv)
                                 << QMetaEnum::fromType<SystemEventService::States>().valueToKey(s)
                                 << "\n";
                      });
-    for (const char* name : { "rc_sw_rev", "ec_sw_rev", "ru_identity", "g_link_status", "bu_state",
-                              "hydraulic_pressure" }) {
+    for (const char* name :
+         { "rc_sw_rev", "ec_sw_rev", "ru_identity", "g_link_status", "bu_state",
+           "hydraulic_pressure", "ru_battery", "ru_charge_state", "backlightIntensity",
+           "light_sensor_value", "touch_mode", "touch_state", "g_link_rssi" }) {
         if (Tag* tag = tags->get(QString::fromLatin1(name)))
             QObject::connect(tag, &Tag::valueUpdated, &app, [name](const QVariant& v) {
                 line() << "tag       " << name << " = " << v.toString() << "\n";
@@ -137,6 +146,8 @@ int main(int argc, char** argv)
 
     // The script, on a 100 ms tick, repeated every 14 s.
     int tick = 0;
+    int charge = 80;
+    world.i2c.setDesignCapacity(4400);
     QTimer script;
     QObject::connect(&script, &QTimer::timeout, [&] {
         const int t = ++tick * 100;
@@ -179,6 +190,33 @@ int main(int argc, char** argv)
             events.setAutoReply(true);
             events.sendEvent(SystemEventService::RESET);
         }
+        // The peripherals move with the stand-ins: the battery drains for 7 s and then
+        // charges, the light and the access point's signal change every 2 s.
+        if (t % 1000 == 0) {
+            const bool charging = phase >= 7000;
+            charge = qBound(0, charge + (charging ? 1 : -1), 100);
+            world.i2c.setAverageCurrent(charging ? 400 : -250);
+            world.i2c.setRelativeStateOfCharge(qint16(charge));
+        }
+        if (t % 2000 == 0) {
+            world.i2c.setLightResult(quint8(2 + (t / 2000) % 4),
+                                     quint16(600 + (t / 2000) % 7 * 50));
+            world.networkManager.setStrength(uchar(40 + 30 * std::cos(t / 9000.0)));
+        }
+        if (phase == 6000) {
+            line() << "script    backlight to 0.8, glove mode, the panel reports water\n";
+            QMetaObject::invokeMethod(link.getBacklightHandler(), "setBacklightIntesity",
+                                      Q_ARG(QVariant, 0.8));
+            link.setTouchMode(2);
+#ifdef NORVIK_TOUCH_STANDIN
+            egalaxSimSetStateWord(0x800);
+#endif
+        } else if (phase == 12500) {
+            link.setTouchMode(1);
+#ifdef NORVIK_TOUCH_STANDIN
+            egalaxSimSetStateWord(0);
+#endif
+        }
         processData.setJoystick(1, qint16(800 * std::sin(t / 700.0)));
         processData.sendFrame();
     });
@@ -201,7 +239,14 @@ int main(int argc, char** argv)
         << "  status frames to IP      " << processData.statusFrames().size() << "\n"
         << "  popups acknowledged      " << notifications.acknowledgements().size() << "\n"
         << "  base-unit commands       " << baseUnit.receivedCount(BaseUnitSimulator::CMD) << "\n"
-        << "  launcher commands        " << launcher.commands().size() << Qt::endl;
+        << "  launcher commands        " << launcher.commands().size() << "\n"
+        << "  battery, charge state    " << value("ru_battery") << " %, "
+        << value("ru_charge_state") << " %\n"
+        << "  backlight, light         " << value("backlightIntensity") << ", "
+        << value("light_sensor_value") << " lx\n"
+        << "  touch mode, state        " << value("touch_mode") << ", " << value("touch_state")
+        << "\n"
+        << "  WiFi signal              " << value("g_link_rssi") << " %" << Qt::endl;
     // The library's threads live until process exit, as on the remote.
     std::fflush(stdout);
     std::_Exit(0);

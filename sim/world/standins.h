@@ -6,17 +6,21 @@
 // temporary sysroot with the machine-stop line as files (released) and the serial
 // device, the launcher socket in a private folder (TMPDIR), the internal processor
 // stand-in with its service peers (the remote's identity 4660), the base unit (39,
-// listening on port 1147 of that address) and the launcher. Without an address the
-// application names no base unit ("GSIP") and none is started here.
+// listening on port 1147 of that address), the launcher, NetworkManager on a bus
+// daemon of its own (so the library never reaches the machine's system bus) and the
+// I2C bus with the battery gauge, backlight and light sensor, in force while it lives.
+// Without an address the application names no base unit ("GSIP") and none is started.
 
 #include "baseunitsimulator.h"
 #include "configurationpeer.h"
 #include "internalprocessorsim.h"
 #include "launchersimulator.h"
+#include "networkmanagerbus.h"
 #include "notificationpeer.h"
 #include "processdatapeer.h"
 #include "remoteworld.h"
 #include "sampleinstall.h"
+#include "simulatedi2cbus.h"
 #include "systemeventpeer.h"
 
 #include <QHostAddress>
@@ -45,6 +49,8 @@ public:
     ProcessDataPeer process { &ip };
     BaseUnitSimulator baseUnit;
     LauncherSimulator launcher;
+    NetworkManagerBus networkManager;
+    SimulatedI2cBus i2c;
 
 private:
     bool setUp(const QString& baseUnitAddress)
@@ -68,11 +74,12 @@ private:
         parameters.setValue("RUID", 4660);
         baseUnit.setBaseId(39);
         baseUnit.setAppDir(crane);
+        i2c.install();
         return ip.open(sysroot.path())
             && process.loadLayout(sample.sharedConfigDir()
                                   + QStringLiteral("/remoteInternalInputTags.csv"))
             && (baseUnitAddress.isEmpty() || baseUnit.listen(QHostAddress(baseUnitAddress), 1147))
-            && launcher.listen();
+            && launcher.listen() && networkManager.start();
     }
 
     bool m_valid = false;

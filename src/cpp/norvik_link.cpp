@@ -3,12 +3,16 @@
 #include "app.h"
 #include "appconfig.h"
 #include "appdatabase.h"
+#include "backlighthandler.h"
+#include "batteryHandler.h"
 #include "bgpcom.h"
 #include "cfallbackservice.h"
 #include "configurationservice.h"
 #include "data.h"
 #include "gfallbackservice.h"
+#include "i2chandler.h"
 #include "launcherclient.h"
+#include "linux_touchcontroller.h"
 #include "machinestop.h"
 #include "notificationservice.h"
 #include "notificationstoreage.h"
@@ -21,6 +25,7 @@
 #include "user.h"
 #include "userdatabase.h"
 #include "utillityfunctions.h"
+#include "wifiSetupAndStatus.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>
@@ -69,7 +74,8 @@ NorvikLink::NorvikLink(QObject* parent)
     tagDatabase = new TagDatabase(this);
     tagDatabase->prePopulate();
 
-    // Touch controller and WiFi join here once the peripherals are built.
+    initTouchController();
+    initWifi();
     updateIPs();
 
     Tag* dataValid = new Tag(QStringLiteral("tagDataValid"), this);
@@ -132,7 +138,9 @@ NorvikLink::NorvikLink(QObject* parent)
         });
     }
 
-    // I2C, battery gauge and backlight join here once the peripherals are built.
+    i2c2Handler = new i2cHandler(this, QStringLiteral("/dev/i2c-2"));
+    batteryHandler = new battery(this, tagDatabase, i2c2Handler);
+    backlightHandler = new BacklightHandler(this, tagDatabase, i2c2Handler);
 
     configurationService->requestConfigurationParameters();
 
@@ -171,6 +179,7 @@ NorvikLink::NorvikLink(QObject* parent)
     qmlRegisterInterface<AppDatabase>("Applications", 1);
     qmlRegisterInterface<UserDatabase>("Users", 1);
     qmlRegisterInterface<NotificationStorage>("NotificationStorage", 1);
+    qmlRegisterInterface<BacklightHandler>("BacklightHandler", 1);
 }
 
 NorvikLink::~NorvikLink()
@@ -189,6 +198,17 @@ NorvikLink::~NorvikLink()
     serviceLayer = nullptr;
     delete machineStop;
     machineStop = nullptr;
+    // The bus clients before the bus, whose worker thread ends with it.
+    delete backlightHandler;
+    delete batteryHandler;
+    delete i2c2Handler;
+    backlightHandler = nullptr;
+    batteryHandler = nullptr;
+    i2c2Handler = nullptr;
+    delete m_touchController;
+    m_touchController = nullptr;
+    delete wss;
+    wss = nullptr;
     // The databases, the history and the launcher client are children and
     // go with QObject's destructor, after every thread above has ended.
 }
@@ -337,6 +357,42 @@ void NorvikLink::buzzerSlot(int numOfBuzzes, bool longSignal)
 NotificationStorage* NorvikLink::getNotificationStore()
 {
     return notificationStore;
+}
+
+BacklightHandler* NorvikLink::getBacklightHandler()
+{
+    return backlightHandler;
+}
+
+void NorvikLink::setTouchMode(int mode)
+{
+    if (m_touchController)
+        m_touchController->setTouchMode(mode);
+}
+
+void NorvikLink::initTouchController()
+{
+    m_touchController = new TouchController(tagDatabase, nullptr);
+}
+
+void NorvikLink::initWifi()
+{
+    wss = new WifiSetupAndStatus(tagDatabase, nullptr);
+    wss->run();
+    if (!thisApp)
+        return;
+    // A missing entry counts as empty; without a network name nothing is joined.
+    const auto entry = [this](const char* key) {
+        AppConfig* config = thisApp->getConfig(QString::fromLatin1(key));
+        if (!config)
+            qWarning().noquote() << "Could not find" << key
+                                 << "key in configfile app.csv... ( needed for wifi setup )";
+        return config ? config->getValue() : QString();
+    };
+    const QString ssid = entry("SID1");
+    const QString passphrase = entry("WPA1");
+    if (!ssid.isEmpty())
+        wss->connectToWifi(ssid, passphrase);
 }
 
 // ---- operations -----------------------------------------------------------

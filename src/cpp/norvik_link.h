@@ -11,6 +11,7 @@
 
 class App;
 class AppDatabase;
+class BacklightHandler;
 class BGPCom;
 class CFallbackService;
 class ConfigurationService;
@@ -26,7 +27,11 @@ class ServiceBase;
 class ServiceLayer;
 class Tag;
 class TagDatabase;
+class TouchController;
 class UserDatabase;
+class WifiSetupAndStatus;
+class battery;
+class i2cHandler;
 
 // The one object the touch-screen interface creates. The constructor brings
 // the library up in a fixed order (log format, registrations, databases,
@@ -43,9 +48,10 @@ class UserDatabase;
 // use is freed: first the base-unit manager (deleted on its thread, which is
 // then joined), then the service layer with the serial port and the six
 // services (likewise, the serial read thread and the popup thread with it),
-// then the machine-stop button; the databases, the notification history and
-// the launcher client go last with the facade. Once the destructor returns no
-// thread of the library is left running.
+// then the machine-stop button, the battery gauge and backlight, the I2C bus
+// with its worker thread, the touch controller and the WiFi handler; the databases, the
+// notification history and the launcher client go last with the facade. Once the destructor returns
+// no thread of the library is left running.
 class NorvikLink : public QObject
 {
     Q_OBJECT
@@ -69,11 +75,15 @@ public:
     Q_INVOKABLE AppDatabase* getApps();
     Q_INVOKABLE UserDatabase* getUsers();
     Q_INVOKABLE NotificationStorage* getNotificationStore();
+    Q_INVOKABLE BacklightHandler* getBacklightHandler();
+    Q_INVOKABLE void setTouchMode(int mode);
 
     // For integrators and tests: the components behind the facade.
     SystemEventService* systemEventService() const { return eventService; }
     BGPCom* baseUnitManager() const { return bgpCom; }
     MachineStop* machineStopButton() const { return machineStop; }
+    TouchController* touchController() const { return m_touchController; }
+    WifiSetupAndStatus* wifi() const { return wss; }
 
 signals:
     void tagsChanged();
@@ -119,6 +129,8 @@ private slots:
 
 private:
     bool isControlSystem() const;
+    void initTouchController();
+    void initWifi();
     // Deletes the thread's worker on the thread itself, then joins it.
     static void endThread(QThread* thread, QObject* worker);
 
@@ -142,6 +154,11 @@ private:
     NotificationStorage* notificationStore = nullptr;
     QPointer<Tag> remoteIdTag;
     MachineStop* machineStop = nullptr;
+    i2cHandler* i2c2Handler = nullptr;
+    battery* batteryHandler = nullptr;
+    BacklightHandler* backlightHandler = nullptr;
+    TouchController* m_touchController = nullptr;
+    WifiSetupAndStatus* wss = nullptr;
     QThread* bgpComThread = nullptr;
     QThread* serviceThread = nullptr;
     QTimer* checkMyIpTimer = nullptr;

@@ -1,0 +1,54 @@
+#include "i2chandler.h"
+
+#include "i2c.h"
+#include "tsan.h"
+
+#include <QThread>
+
+i2cHandler::i2cHandler(QObject* parent, QString deviceName)
+    : QObject(parent)
+    , myi2c(new i2cLinux(nullptr, deviceName))
+    , i2cThread(new QThread(this))
+{
+    i2cThread->setObjectName(QStringLiteral("i2c"));
+    myi2c->moveToThread(i2cThread);
+    connect(myi2c, &i2cLinux::I2CreadyRead, this, &i2cHandler::I2CreadyReadSlot,
+            Qt::QueuedConnection);
+    // Runs on the bus thread as it ends: the bus object closes its device there.
+    connect(i2cThread, &QThread::finished, myi2c, &QObject::deleteLater);
+    connect(this, &i2cHandler::startI2C, myi2c, &i2cLinux::handler);
+    i2cThread->start(QThread::InheritPriority);
+    emit startI2C();
+}
+
+i2cHandler::~i2cHandler()
+{
+    // The bus object is gone once the thread has ended; its address is only a
+    // token for marking the hand-overs with the bus thread (tsan.h).
+    [[maybe_unused]] void* const bus = myi2c;
+    myi2c->stop();
+    NORVIK_TSAN_RELEASE(bus);
+    i2cThread->quit();
+    i2cThread->wait();
+    NORVIK_TSAN_ACQUIRE(bus);
+}
+
+void i2cHandler::i2cRead(quint8 address, quint8 reg, quint8 bytesToRead)
+{
+    myi2c->i2cRead(address, reg, bytesToRead);
+}
+
+void i2cHandler::i2cWrite(quint8 address, quint8 reg, QByteArray data)
+{
+    myi2c->i2cWrite(address, reg, data);
+}
+
+void i2cHandler::I2CreadyReadSlot(quint8 address, quint8 reg, QByteArray data)
+{
+    emit readyReadFromI2C(address, reg, data);
+}
+
+void i2cHandler::I2CWriteSlot(quint8 address, quint8 reg, QByteArray data)
+{
+    i2cWrite(address, reg, data);
+}

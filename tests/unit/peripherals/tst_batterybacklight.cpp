@@ -1,0 +1,195 @@
+// The battery gauge and the backlight/light sensor clients on one simulated
+// bus, through the real I2C handler and its thread.
+
+#include "backlighthandler.h"
+#include "batteryHandler.h"
+#include "i2chandler.h"
+#include "messagelog.h"
+#include "simulatedi2cbus.h"
+#include "tagdatabase.h"
+
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+class tst_BatteryBacklight : public QObject
+{
+    Q_OBJECT
+
+private:
+    SimulatedI2cBus* m_bus = nullptr;
+    TagDatabase* m_tags = nullptr;
+    i2cHandler* m_i2c = nullptr;
+
+    void addTag(const QString& name, const QVariant& value)
+    {
+        auto* tag = new Tag(name, m_tags);
+        tag->setValue(value);
+        QVERIFY(m_tags->append(tag));
+    }
+    QVariant value(const QString& name) const { return m_tags->get(name)->getValue(); }
+    static void setInterval(QObject* owner, const char* timer, int ms)
+    {
+        owner->findChild<QTimer*>(timer)->setInterval(ms);
+    }
+
+private slots:
+    void init()
+    {
+        m_bus = new SimulatedI2cBus;
+        m_bus->install();
+        m_tags = new TagDatabase;
+        m_i2c = new i2cHandler(nullptr, "/dev/i2c-2");
+    }
+    void cleanup()
+    {
+        delete m_i2c;
+        delete m_tags;
+        delete m_bus;
+    }
+
+    // The first cycle reads the design capacity, average current and state of
+    // charge; later ones only the last two while the capacity is known. The
+    // current becomes a percentage of the capacity, truncated toward zero.
+    void gaugeCycles_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("chargeState");
+        QTest::newRow("draining, 0x9c 0xff") << 2000 << -100 << -5;
+        QTest::newRow("charging, truncated") << 3 << 1 << 33;
+        QTest::newRow("no capacity: read every cycle") << 0 << 50 << 77;
+        QTest::newRow("negative capacity") << -2000 << 50 << 77;
+    }
+    void gaugeCycles()
+    {
+        QFETCH(int, capacity);
+        QFETCH(int, current);
+        QFETCH(int, chargeState);
+        addTag("ru_battery", 0);
+        addTag("ru_charge_state", 77);
+        m_bus->setDesignCapacity(qint16(capacity));
+        m_bus->setAverageCurrent(qint16(current));
+        m_bus->setRelativeStateOfCharge(64);
+        battery gauge(nullptr, m_tags, m_i2c);
+        QTRY_COMPARE(value("ru_battery"), QVariant(64));
+        QCOMPARE(value("bat_cap"), QVariant(capacity));
+        QCOMPARE(value("ru_charge_state"), QVariant(chargeState));
+        const QStringList current_soc { "w 0b 0b", "r 0b 2", "w 0b 0d", "r 0b 2" };
+        const QStringList first = QStringList { "w 0b 18", "r 0b 2" } + current_soc;
+        QCOMPARE(m_bus->trace(), first);
+
+        m_bus->clearTrace();
+        setInterval(&gauge, "batteryRead", 20);
+        QTRY_VERIFY(m_bus->trace().size() >= 12);
+        QCOMPARE(m_bus->trace().mid(0, 12),
+                 capacity != 0 ? current_soc + current_soc + current_soc : first + first);
+    }
+
+    // Answers keep the watchdog from running out. A silent gauge zeroes the three
+    // tags when it does; once it answers again the capacity is read anew.
+    void watchdog()
+    {
+        addTag("ru_battery", 0);
+        addTag("ru_charge_state", 0);
+        m_bus->setAverageCurrent(-200);
+        m_bus->setRelativeStateOfCharge(80);
+        battery gauge(nullptr, m_tags, m_i2c);
+        QTRY_COMPARE(value("ru_charge_state"), QVariant(-10));
+        setInterval(&gauge, "batteryRead", 50);
+        setInterval(&gauge, "batteryWatchDog", 500);
+        QSignalSpy zeroed(m_tags->get("ru_battery"), &Tag::valueUpdated);
+        QTest::qWait(1000);
+        QCOMPARE(zeroed.count(), 0);
+
+        m_bus->setFault(0x0B, SimulatedI2cBus::NoAcknowledge);
+        QTRY_COMPARE(value("bat_cap"), QVariant(0));
+        QCOMPARE(value("ru_battery"), QVariant(0));
+        QCOMPARE(value("ru_charge_state"), QVariant(0));
+        m_bus->setFault(0x0B, SimulatedI2cBus::NoFault);
+        QTRY_COMPARE(value("bat_cap"), QVariant(2000));
+        QTRY_COMPARE(value("ru_charge_state"), QVariant(-10));
+        QCOMPARE(value("ru_battery"), QVariant(80));
+    }
+
+    // Start-up configures the sensor and sets half intensity; each intensity is
+    // then written as brightness and PWM, high byte first. Out-of-range values
+    // are clamped, and one that is no number writes nothing.
+    void backlightIntensity_data()
+    {
+        QTest::addColumn<QVariant>("intensity");
+        QTest::addColumn<QString>("bytes"); // brightness, PWM; none when ignored
+        QTest::addColumn<double>("tag");
+        QTest::newRow("0") << QVariant(0.0) << "0b b8 00 00" << 0.0;
+        QTest::newRow("1") << QVariant(1) << "ff ff 0f ff" << 1.0;
+        QTest::newRow("text 0.1") << QVariant("0.1") << "24 25 01 99" << 0.1;
+        QTest::newRow("below 0") << QVariant(-0.5) << "0b b8 00 00" << 0.0;
+        QTest::newRow("above 1") << QVariant(7) << "ff ff 0f ff" << 1.0;
+        QTest::newRow("not a number") << QVariant("bright") << "" << 0.5;
+        QTest::newRow("NaN") << QVariant(qQNaN()) << "" << 0.5;
+    }
+    void backlightIntensity()
+    {
+        QFETCH(QVariant, intensity);
+        QFETCH(QString, bytes);
+        QFETCH(double, tag);
+        BacklightHandler backlight(nullptr, m_tags, m_i2c);
+        backlight.findChild<QTimer*>("lightSensorRead")->stop();
+        const QStringList fence { "w 2d 00", "r 2d 2" };
+        m_i2c->i2cRead(0x2D, 0, 2);
+        QTRY_COMPARE(m_bus->trace(),
+                     QStringList({ "w 44 01 c6 10", "w 2d 00 85 db", "w 2d 02 0f ff" }) + fence);
+        QCOMPARE(value("backlightIntensity"), QVariant(0.5));
+
+        m_bus->clearTrace();
+        if (bytes.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg,
+                                 qPrintable("BacklightHandler: intensity " + intensity.toString()
+                                            + " is not a number, ignored"));
+        backlight.setBacklightIntesity(intensity);
+        m_i2c->i2cRead(0x2D, 0, 2);
+        const QStringList writes { "w 2d 00 " + bytes.left(5), "w 2d 02 " + bytes.mid(6) };
+        QTRY_COMPARE(m_bus->trace(), (bytes.isEmpty() ? QStringList() : writes) + fence);
+        QCOMPARE(value("backlightIntensity").toDouble(), tag);
+    }
+
+    // Both clients on one bus. The light level is 0.01 * 2^E * R lux; results of
+    // other devices or registers leave the tags alone. Without "ru_charge_state"
+    // the gauge warns once and keeps the other tags.
+    void sharedBus()
+    {
+        addTag("light_sensor_value", 0);
+        addTag("ru_battery", 0);
+        MessageLog log;
+        BacklightHandler backlight(nullptr, m_tags, m_i2c);
+        battery gauge(nullptr, m_tags, m_i2c);
+        setInterval(&backlight, "lightSensorRead", 20);
+        setInterval(&gauge, "batteryRead", 20);
+        const struct
+        {
+            quint8 exponent;
+            quint16 mantissa;
+            float lux;
+        } results[]
+            = { { 3, 0x456, 88.8f }, { 0, 0, 0 }, { 15, 0xFFF, 1341849.6f }, { 0, 1, 0.01f } };
+        for (const auto& r : results) {
+            m_bus->setLightResult(r.exponent, r.mantissa);
+            QTRY_COMPARE(value("light_sensor_value").toFloat(), r.lux);
+        }
+        QTRY_COMPARE(value("ru_battery"), QVariant(100));
+        QCOMPARE(log.messages(),
+                 QStringList { "batteryHandler: 'ru_charge_state' tag don't exists. "
+                               "Please check the config file." });
+
+        backlight.findChild<QTimer*>("lightSensorRead")->stop();
+        gauge.findChild<QTimer*>("batteryRead")->stop();
+        emit m_i2c->readyReadFromI2C(0x2D, 0x00, QByteArray("\x34\x56"));
+        emit m_i2c->readyReadFromI2C(0x44, 0x01, QByteArray("\x34\x56"));
+        emit m_i2c->readyReadFromI2C(0x44, 0x0D, QByteArray("\x34\x56"));
+        QCOMPARE(value("light_sensor_value").toFloat(), 0.01f);
+        QCOMPARE(value("ru_battery"), QVariant(100));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_BatteryBacklight)
+#include "tst_batterybacklight.moc"
