@@ -18,6 +18,8 @@ import sys
 here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(here)
 own = [os.path.join(root, d) + os.sep for d in ("src", "submodules", "sim", "tests")]
+# A build folder inside the tree compiles with paths relative to it ("../src/...").
+own_relative = re.compile(r"(^|\s)(\.\./)+(src|submodules|sim|tests)/")
 
 env = dict(os.environ)
 env["TSAN_OPTIONS"] = "exitcode=0 second_deadlock_stack=1 suppressions=" + os.path.join(here, "tsan.supp")
@@ -39,7 +41,7 @@ for report in reports:
             text = m.group(2)
             if "libsanitizer" in text:
                 continue  # the interceptor itself; look at its caller
-            if any(p in text for p in own) and "_autogen" not in text:
+            if (any(p in text for p in own) or own_relative.search(text)) and "_autogen" not in text:
                 counted = True
             in_access = False
     ours += counted
