@@ -219,13 +219,17 @@ void NorvikLink::endThread(QThread* thread, QObject* worker)
         return;
     // The worker goes on its own thread, as the thread's last act; wait()
     // returns after that.
+    // The token orders the lambda's captures, written here, before their use there.
+    static char handOver;
     connect(
         thread, &QThread::finished, worker,
         [thread, worker] {
+            NORVIK_TSAN_ACQUIRE(&handOver);
             delete worker;
             NORVIK_TSAN_RELEASE(thread);
         },
         Qt::DirectConnection);
+    NORVIK_TSAN_RELEASE(&handOver);
     thread->quit();
     thread->wait();
     NORVIK_TSAN_ACQUIRE(thread);

@@ -3,6 +3,7 @@
 #include "frame_layer.h"
 #include "internallink.h"
 #include "message_layer.h"
+#include "tsan.h"
 
 #include <QLoggingCategory>
 #include <QTimer>
@@ -122,6 +123,7 @@ void TransportLayer::discardSendBuffer()
 
 void TransportLayer::readDataFromInternal(QByteArray data)
 {
+    NORVIK_TSAN_ACQUIRE(&norvikTsanSerialBytes);
     QByteArray message = frameLayer->remove(data);
     // Anything shorter than a CRC cannot be a message, whatever the CRC register says.
     if (message.size() < crcSize || !messageLayer->check(message))

@@ -59,7 +59,9 @@ void SerialPortReadThreadWorker::runLoop()
         reads.fetch_add(1);
         if (result > 0) {
             announced = false;
-            emit readyRead(QByteArray(buffer, static_cast<int>(result)));
+            const QByteArray bytes(buffer, static_cast<int>(result));
+            NORVIK_TSAN_RELEASE(&norvikTsanSerialBytes);
+            emit readyRead(bytes);
             continue;
         }
         if (result < 0 && (errno == EINTR || errno == EAGAIN))

@@ -4,17 +4,18 @@
 // Collects the messages logged from any thread while it is alive, and passes each one
 // on to the handler that was installed before (Qt Test's). Nested logs share one record.
 
-#include <QMutex>
 #include <QPair>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <mutex>
 
 class MessageLog
 {
 public:
     MessageLog()
     {
-        QMutexLocker lock(&state().mutex);
+        std::lock_guard<std::mutex> lock(state().mutex);
         if (state().depth++ == 0) {
             state().entries.clear();
             state().previous = qInstallMessageHandler(handler);
@@ -22,7 +23,7 @@ public:
     }
     ~MessageLog()
     {
-        QMutexLocker lock(&state().mutex);
+        std::lock_guard<std::mutex> lock(state().mutex);
         if (--state().depth == 0)
             qInstallMessageHandler(state().previous);
     }
@@ -32,7 +33,7 @@ public:
     // The warnings and critical messages so far, or every message.
     static QStringList messages(bool everything = false)
     {
-        QMutexLocker lock(&state().mutex);
+        std::lock_guard<std::mutex> lock(state().mutex);
         QStringList out;
         for (const auto& entry : qAsConst(state().entries))
             if (everything || entry.first)
@@ -43,7 +44,7 @@ public:
 private:
     struct State
     {
-        QMutex mutex;
+        std::mutex mutex; // seen by the thread sanitizer, unlike QMutex
         int depth = 0;
         QtMessageHandler previous = nullptr;
         QList<QPair<bool, QString>> entries; // a warning or worse, the text
@@ -57,7 +58,7 @@ private:
     {
         QtMessageHandler previous;
         {
-            QMutexLocker lock(&state().mutex);
+            std::lock_guard<std::mutex> lock(state().mutex);
             state().entries.append({ type == QtWarningMsg || type == QtCriticalMsg, msg });
             previous = state().previous;
         }

@@ -25,4 +25,8 @@ extern "C" void __tsan_release(void* addr);
 #define NORVIK_TSAN_ACQUIRE(addr) static_cast<void>(0)
 #endif
 
+// Tokens for hand-overs between parts that share no object: bytes read from the
+// serial line travel through two queued signals to the service thread.
+inline char norvikTsanSerialBytes;
+
 #endif

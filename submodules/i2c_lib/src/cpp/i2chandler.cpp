@@ -14,8 +14,18 @@ i2cHandler::i2cHandler(QObject* parent, QString deviceName)
     myi2c->moveToThread(i2cThread);
     connect(myi2c, &i2cLinux::I2CreadyRead, this, &i2cHandler::I2CreadyReadSlot,
             Qt::QueuedConnection);
-    // Runs on the bus thread as it ends: the bus object closes its device there.
-    connect(i2cThread, &QThread::finished, myi2c, &QObject::deleteLater);
+    // Runs on the bus thread as it ends: the bus object closes its device there,
+    // and the hand-over back to the thread that joins is marked after it.
+    QThread* const thread = i2cThread;
+    i2cLinux* const bus = myi2c;
+    connect(
+        i2cThread, &QThread::finished, myi2c,
+        [thread, bus] {
+            NORVIK_TSAN_ACQUIRE(bus); // stop() was asked for on the owner's thread
+            delete bus;
+            NORVIK_TSAN_RELEASE(thread);
+        },
+        Qt::DirectConnection);
     connect(this, &i2cHandler::startI2C, myi2c, &i2cLinux::handler);
     i2cThread->start(QThread::InheritPriority);
     emit startI2C();
@@ -23,14 +33,11 @@ i2cHandler::i2cHandler(QObject* parent, QString deviceName)
 
 i2cHandler::~i2cHandler()
 {
-    // The bus object is gone once the thread has ended; its address is only a
-    // token for marking the hand-overs with the bus thread (tsan.h).
-    [[maybe_unused]] void* const bus = myi2c;
     myi2c->stop();
-    NORVIK_TSAN_RELEASE(bus);
+    NORVIK_TSAN_RELEASE(myi2c);
     i2cThread->quit();
     i2cThread->wait();
-    NORVIK_TSAN_ACQUIRE(bus);
+    NORVIK_TSAN_ACQUIRE(i2cThread);
 }
 
 void i2cHandler::i2cRead(quint8 address, quint8 reg, quint8 bytesToRead)
