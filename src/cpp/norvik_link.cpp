@@ -220,7 +220,7 @@ void NorvikLink::endThread(QThread* thread, QObject* worker)
     // The worker goes on its own thread, as the thread's last act; wait()
     // returns after that.
     // The token orders the lambda's captures, written here, before their use there.
-    static char handOver;
+    [[maybe_unused]] static char handOver;
     connect(
         thread, &QThread::finished, worker,
         [thread, worker] {
