@@ -141,7 +141,13 @@ private slots:
         CraneSetup crane;
         QVERIFY(crane.setUp(kStuck, QStringLiteral("1")));
         BGPCom bgp(crane.tags.get(), crane.app.get());
+        QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
         bgp.run();
+        // TCP gets nowhere: the handshake of this application is offered through the tunnel.
+        QTRY_VERIFY_WITH_TIMEOUT(!tunnel.isEmpty(), 5000);
+        QCOMPARE(tunnel.at(0).at(0).toByteArray().mid(4, 1), QByteArray(1, char(ID_INIT)));
+        QCOMPARE(tunnel.at(0).at(0).toByteArray().mid(12),
+                 QByteArray::fromHex("020134122700") + calculateChecksum(crane.appDir()));
         // TCP still trying: a tunnelled handshake is fallback operation, and losing the tunnel
         // leaves no link.
         bgp.receiveFallback(initAck());

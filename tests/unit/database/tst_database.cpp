@@ -135,6 +135,7 @@ private slots:
         row("RAW", TDBT_RAW, { 3, 0, 0 }, hex("00ff10"), hex("00ff10"));
         row("BOOLEAN bit 9", TDBT_BOOLEAN, { 2, 9, 0 }, hex("0002"), true);
         row("BE_BOOLEAN bit 9", TDBT_BE_BOOLEAN, { 2, 9, 0 }, hex("0200"), true);
+        row("BOOLEAN bit 31", TDBT_BOOLEAN, { 4, 31, 0 }, hex("00000080"), true);
         row("BE_BOOLEAN bit past the slice", TDBT_BE_BOOLEAN, { 2, 40, 0 }, hex("ffff"), false);
         row("BOOLEAN bit past the slice", TDBT_BOOLEAN, { 2, 16, 0 }, hex("0000ff"), false);
         row("BOOLEAN size 3", TDBT_BOOLEAN, { 3, 0, 0 }, hex("11"), 42, size + "TDBT_BOOLEAN");
