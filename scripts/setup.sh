@@ -12,7 +12,7 @@ NORVIK_BUILD_DIR=${NORVIK_BUILD_DIR:-$NORVIK_SOURCE_DIR/build}
 norvik_packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev
-    libbenchmark-dev iproute2 util-linux dbus dbus-daemon python3
+    libbenchmark-dev iproute2 util-linux dbus dbus-daemon python3 openssl
 )
 
 norvik_install_packages() {

@@ -4,6 +4,7 @@
 #include "httprequesthandler.h"
 #include "httpresponse.h"
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -30,6 +31,7 @@ HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings,
     , readTimer(new QTimer(this))
     , requestHandler(requestHandler)
     , sslConfiguration(sslConfiguration)
+    , readTimeoutMs(settings->value("readTimeout", 10000).toInt())
 {
     readTimer->setSingleShot(true);
     if (sslConfiguration) {
@@ -54,15 +56,14 @@ HttpConnectionHandler::~HttpConnectionHandler()
 {
     // Interruption ends a write that waits for a client that does not read.
     thread->requestInterruption();
-    thread->quit();
+    // Quit through the handler's own queue, so that a connection handed over
+    // just before is taken on (and closed with the thread) rather than lost.
+    QThread* const handlerThread = thread;
+    QMetaObject::invokeMethod(
+        this, [handlerThread] { handlerThread->quit(); }, Qt::QueuedConnection);
     thread->wait();
     delete thread;
     delete currentRequest;
-}
-
-int HttpConnectionHandler::readTimeoutMs() const
-{
-    return settings->value("readTimeout", 10000).toInt();
 }
 
 void HttpConnectionHandler::thread_done()
@@ -90,7 +91,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     if (sslConfiguration)
         static_cast<QSslSocket*>(socket)->startServerEncryption();
 
-    readTimer->start(readTimeoutMs());
+    readTimer->start(readTimeoutMs);
     delete currentRequest;
     currentRequest = nullptr;
 }
@@ -99,12 +100,18 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 // keep the socket closing forever, so the read timer aborts it in the end.
 void HttpConnectionHandler::closeConnection()
 {
+    // Waited for in slices, so that the owner's stop request ends the wait.
+    QElapsedTimer idle;
+    idle.start();
     while (socket->bytesToWrite() > 0 && socket->state() == QAbstractSocket::ConnectedState
            && !QThread::currentThread()->isInterruptionRequested()
-           && socket->waitForBytesWritten(WRITE_WAIT_MS)) { }
+           && idle.elapsed() < WRITE_WAIT_MS) {
+        if (socket->waitForBytesWritten(100))
+            idle.restart();
+    }
     socket->disconnectFromHost();
     if (socket->state() != QAbstractSocket::UnconnectedState)
-        readTimer->start(readTimeoutMs());
+        readTimer->start(readTimeoutMs);
 }
 
 void HttpConnectionHandler::read()
@@ -116,7 +123,7 @@ void HttpConnectionHandler::read()
                && currentRequest->getStatus() != HttpRequest::abort) {
             currentRequest->readFromSocket(socket);
             if (currentRequest->getStatus() == HttpRequest::waitForBody)
-                readTimer->start(readTimeoutMs());
+                readTimer->start(readTimeoutMs);
         }
 
         if (currentRequest->getStatus() == HttpRequest::abort) {
@@ -155,7 +162,7 @@ void HttpConnectionHandler::read()
             closeConnection();
             return;
         }
-        readTimer->start(readTimeoutMs());
+        readTimer->start(readTimeoutMs);
     }
 }
 

@@ -50,7 +50,6 @@ private slots:
 
 private:
     void closeConnection();
-    int readTimeoutMs() const;
 
     const QSettings* settings;
     QTcpSocket* socket = nullptr;
@@ -61,6 +60,7 @@ private:
     // Written by the handler thread, read by the pool under its mutex.
     std::atomic<bool> busy { false };
     const QSslConfiguration* sslConfiguration;
+    const int readTimeoutMs;
 };
 
 } // namespace tessiro

@@ -1,0 +1,452 @@
+// The HTTP server driven over real loopback sockets: request parsing and its
+// limits, response framing, the handler pool and its threads, static files, TLS.
+#include "httpcookie.h"
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+#include "staticfilecontroller.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+using namespace tessiro;
+
+namespace {
+const QByteArray TEXT_413
+    = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+const QByteArray TEXT_503
+    = "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+const QByteArray EMPTY_OK = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+
+QByteArray ok(const QByteArray& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+        + body;
+}
+
+int threadCount()
+{
+    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+// Echoes what the server parsed, so that a test sees the request as the handler does.
+class TestHandler : public HttpRequestHandler
+{
+public:
+    std::atomic<int> blocked { 0 };
+    std::atomic<Qt::HANDLE> thread { nullptr };
+
+    void service(HttpRequest& request, HttpResponse& response) override
+    {
+        thread = QThread::currentThreadId();
+        const QByteArray path = request.getPath();
+        if (path == "/chunked") {
+            response.write("hello");
+            response.write("0123456789abcdefg");
+            return;
+        }
+        if (path == "/redirect")
+            return response.redirect("/there");
+        if (path == "/nothing")
+            return;
+        if (path == "/block") {
+            // Busy until the handler's owner asks its thread to stop.
+            ++blocked;
+            while (!QThread::currentThread()->isInterruptionRequested())
+                QThread::msleep(5);
+            return;
+        }
+        QByteArray out = request.getMethod() + ' ' + path + '\n';
+        for (const QByteArray& name : request.getParameterMap().uniqueKeys())
+            out += "P " + name + '=' + request.getParameters(name).join('|') + '\n';
+        for (const QByteArray& name : request.getHeaderMap().uniqueKeys())
+            if (name.startsWith("x-"))
+                out += "H " + name + '=' + request.getHeaders(name).join('|') + '\n';
+        for (auto it = request.getCookieMap().cbegin(); it != request.getCookieMap().cend(); ++it)
+            out += "C " + it.key() + '=' + it.value() + '\n';
+        if (QTemporaryFile* file = request.getUploadedFile("file"))
+            out += "F " + file->readAll() + '\n';
+        if (!request.getBody().isEmpty())
+            out += "B " + request.getBody() + '\n';
+        if (path == "/cookie")
+            response.setCookie(
+                HttpCookie("sid", "v1", 60, "/", "note", "example.org", false, true));
+        response.write(out, true);
+    }
+};
+
+struct Client
+{
+    QTcpSocket socket;
+    QByteArray received;
+
+    explicit Client(quint16 port, const QByteArray& request = QByteArray())
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(request);
+    }
+    bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+};
+} // namespace
+
+class tst_HttpServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void exchange_data();
+    void exchange();
+    void keepAliveAndPipelining();
+    void fullPoolAndSilentClient();
+    void poolShrinksToMinThreads();
+    void staticFiles_data();
+    void staticFiles();
+    void staticFileCache();
+    void tls();
+    void destroyWithOpenConnections();
+
+private:
+    QSettings* settings(const QVariantMap& values);
+    quint16 listen(const QVariantMap& values, HttpRequestHandler* handler);
+
+    QTemporaryDir dir;
+    TestHandler handler;
+    std::vector<std::unique_ptr<QSettings>> allSettings;
+    std::vector<std::unique_ptr<HttpListener>> listeners;
+    quint16 port = 0;
+    quint16 filePort = 0;
+    int baseThreads = 0;
+    std::unique_ptr<StaticFileController> files;
+};
+
+QSettings* tst_HttpServer::settings(const QVariantMap& values)
+{
+    const QString name = dir.filePath(QString("server%1.ini").arg(allSettings.size()));
+    allSettings.emplace_back(new QSettings(name, QSettings::IniFormat));
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        allSettings.back()->setValue(it.key(), it.value());
+    return allSettings.back().get();
+}
+
+quint16 tst_HttpServer::listen(const QVariantMap& values, HttpRequestHandler* requestHandler)
+{
+    QVariantMap all { { "host", "127.0.0.1" } };
+    all.insert(values);
+    listeners.emplace_back(new HttpListener(settings(all), requestHandler));
+    return listeners.back()->serverPort();
+}
+
+void tst_HttpServer::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    baseThreads = threadCount();
+    port = listen({ { "maxRequestSize", 2000 }, { "maxMultiPartSize", 4000 } }, &handler);
+    QVERIFY(port != 0);
+}
+
+void tst_HttpServer::exchange_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<QByteArray>("warning");
+
+    QTest::newRow("query") << QByteArray("GET /echo%20x?a=1&b=x+y%21&a=2&flag HTTP/1.1\r\n\r\n")
+                           << ok("GET /echo x\nP a=1|2\nP b=x y!\nP flag=\n") << false
+                           << QByteArray();
+    const QByteArray form = "name=J%C3%B6rg+K&n=5";
+    QTest::newRow("form post")
+        << "POST /echo?q=1 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "Content-Length: 20\r\n\r\n"
+            + form
+        << ok("POST /echo\nP n=5\nP name=J\xc3\xb6rg K\nP q=1\nB " + form + '\n') << false
+        << QByteArray();
+    QTest::newRow("folded and repeated headers")
+        << QByteArray("GET /echo HTTP/1.1\r\nX-Multi: one\r\nX-Folded: first\r\n\t second \r\n"
+                      "x-multi:two\r\n\r\n")
+        << ok("GET /echo\nH x-folded=first second\nH x-multi=one|two\n") << false << QByteArray();
+    QTest::newRow("cookies") << QByteArray("GET /cookie HTTP/1.1\r\nCookie: a=1; b=\"x;y\"\r\n"
+                                           "Cookie: c = 3\r\n\r\n")
+                             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 34\r\nSet-Cookie: "
+                                           "sid=v1; Comment=note; Domain=example.org; Max-Age=60; "
+                                           "Path=/; HttpOnly; Version=1\r\n\r\nGET /cookie\nC "
+                                           "a=1\nC b=\"x;y\"\nC c=3\n")
+                             << false << QByteArray();
+    QTest::newRow("chunked") << QByteArray("GET /chunked HTTP/1.1\r\n\r\n")
+                             << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                           "5\r\nhello\r\n11\r\n0123456789abcdefg\r\n0\r\n\r\n")
+                             << false << QByteArray();
+    QTest::newRow("HTTP/1.0 closes") << QByteArray("GET /chunked HTTP/1.0\r\n\r\n")
+                                     << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"
+                                                   "hello0123456789abcdefg")
+                                     << true << QByteArray();
+    QTest::newRow("Connection: close")
+        << QByteArray("GET /echo HTTP/1.1\r\nconnection: Close\r\n\r\n")
+        << QByteArray(
+               "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 10\r\n\r\nGET /echo\n")
+        << true << QByteArray();
+    QTest::newRow("nothing written")
+        << QByteArray("GET /nothing HTTP/1.1\r\n\r\n") << EMPTY_OK << false << QByteArray();
+    QTest::newRow("redirect") << QByteArray("GET /redirect HTTP/1.1\r\n\r\n")
+                              << QByteArray("HTTP/1.1 303 See Other\r\nContent-Length: 8\r\n"
+                                            "Location: /there\r\n\r\nRedirect")
+                              << false << QByteArray();
+    static const char fileData[] = "line1\r\n--not\r\nbin\0\xff";
+    const QByteArray file(fileData, sizeof fileData - 1);
+    const QByteArray multipart = "--XyZ\r\nContent-Disposition: form-data; name=\"field\"\r\n\r\n"
+                                 "value 1\r\n--XyZ\r\nContent-Disposition: form-data; "
+                                 "name=\"file\"; filename=\"a.bin\"\r\nContent-Type: x/y\r\n\r\n"
+        + file + "\r\n--XyZ--\r\n";
+    QTest::newRow("upload") << "POST /up HTTP/1.1\r\nContent-Type: multipart/form-data; "
+                               "boundary=\"XyZ\"\r\nContent-Length: "
+            + QByteArray::number(multipart.size()) + "\r\n\r\n" + multipart
+                            << ok("POST /up\nP field=value 1\nP file=a.bin\nF " + file + '\n')
+                            << false << QByteArray();
+
+    const QByteArray firstLine = "HttpRequest: received broken HTTP request, invalid first line";
+    QTest::newRow("two-part request line")
+        << QByteArray("GET /x\r\n\r\n") << TEXT_413 << true << firstLine;
+    QTest::newRow("four-part request line")
+        << QByteArray("GET /x HTTP/1.1 y\r\n\r\n") << TEXT_413 << true << firstLine;
+    QTest::newRow("no HTTP version")
+        << QByteArray("GET /x FTP/1\r\n\r\n") << TEXT_413 << true << firstLine;
+    QTest::newRow("length above limit")
+        << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: 2001\r\n\r\n") << TEXT_413 << true
+        << QByteArray("HttpRequest: expected body is too large");
+    QTest::newRow("body over the total")
+        << "POST /echo HTTP/1.1\r\nContent-Length: 1990\r\n\r\n" + QByteArray(1990, 'b') << TEXT_413
+        << true << QByteArray("HttpRequest: received too many bytes");
+    QTest::newRow("endless request line") << "GET /" + QByteArray(2500, 'a') << TEXT_413 << true
+                                          << QByteArray("HttpRequest: received too many bytes");
+    QTest::newRow("header block too long")
+        << "GET / HTTP/1.1\r\n"
+            + QByteArray("X-Pad: 0123456789012345678901234567890\r\n").repeated(60)
+        << TEXT_413 << true << QByteArray("HttpRequest: received too many bytes");
+    const QByteArray multipartHead = "POST /up HTTP/1.1\r\nContent-Type: multipart/form-data; "
+                                     "boundary=B\r\nContent-Length: ";
+    QTest::newRow("multipart of exactly the limit")
+        << multipartHead + "4000\r\n\r\n" + QByteArray(4000, 'm') << TEXT_413 << true
+        << QByteArray("HttpRequest: received too many multipart bytes");
+    QTest::newRow("multipart above the limit")
+        << multipartHead + "4001\r\n\r\n"
+        << TEXT_413 << true << QByteArray("HttpRequest: expected multipart body is too large");
+    QTest::newRow("negative length")
+        << QByteArray("POST /echo HTTP/1.1\r\nContent-Length: -1\r\n\r\n") << TEXT_413 << true
+        << QByteArray("HttpRequest: received broken HTTP request, invalid Content-Length");
+}
+
+void tst_HttpServer::exchange()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, response);
+    QFETCH(bool, closed);
+    QFETCH(QByteArray, warning);
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, warning.constData());
+
+    Client client(port, request);
+    QTRY_COMPARE_WITH_TIMEOUT(client.received, response, 10000);
+    if (closed)
+        QTRY_VERIFY(client.closed());
+    else
+        QVERIFY(!client.closed());
+}
+
+void tst_HttpServer::keepAliveAndPipelining()
+{
+    Client client(port, "GET /nothing HTTP/1.1\r\n\r\nGET /echo?x=1 HTTP/1.1\r\n\r\n");
+    const QByteArray both = EMPTY_OK + ok("GET /echo\nP x=1\n");
+    QTRY_COMPARE(client.received, both);
+    client.socket.write("GET /nothing HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(client.received, both + EMPTY_OK);
+    QVERIFY(!client.closed());
+    QVERIFY(handler.thread != QThread::currentThreadId());
+}
+
+void tst_HttpServer::fullPoolAndSilentClient()
+{
+    const quint16 one = listen({ { "maxThreads", 1 }, { "readTimeout", 3000 } }, &handler);
+    Client first(one, "GET /nothing HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(first.received, EMPTY_OK);
+    // The only handler holds the keep-alive connection.
+    Client second(one, "GET /nothing HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(second.received, TEXT_503);
+    QTRY_VERIFY(second.closed());
+    QVERIFY(!first.closed());
+    // The idle keep-alive client is cut without a word, which frees the handler.
+    QTRY_VERIFY_WITH_TIMEOUT(first.closed(), 15000);
+    QCOMPARE(first.received, EMPTY_OK);
+    Client third(one, "GET /nothing HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(third.received, EMPTY_OK);
+}
+
+void tst_HttpServer::poolShrinksToMinThreads()
+{
+    listeners.clear();
+    QTRY_COMPARE(threadCount(), baseThreads);
+    const quint16 pooled = listen({ { "minThreads", 1 }, { "cleanupInterval", 50 } }, &handler);
+    {
+        Client a(pooled, "GET /nothing HTTP/1.1\r\n\r\n");
+        Client b(pooled, "GET /nothing HTTP/1.1\r\n\r\n");
+        Client c(pooled, "GET /nothing HTTP/1.1\r\n\r\n");
+        QTRY_VERIFY(a.received == EMPTY_OK && b.received == EMPTY_OK && c.received == EMPTY_OK);
+        QCOMPARE(threadCount(), baseThreads + 3);
+    }
+    QTRY_COMPARE(threadCount(), baseThreads + 1);
+}
+
+void tst_HttpServer::staticFiles_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<QByteArray>("warning");
+
+    const QByteArray head = "HTTP/1.1 200 OK\r\nCache-Control: max-age=30\r\n";
+    QTest::newRow("directory index") << QByteArray("/")
+                                     << head
+            + "Content-Type: text/html; charset=UTF-8\r\n"
+              "Transfer-Encoding: chunked\r\n\r\n9\r\n<p>hi</p>\r\n0\r\n\r\n"
+                                     << QByteArray();
+    QTest::newRow("image") << QByteArray("/sub/i.png")
+                           << head
+            + "Content-Type: image/png\r\nTransfer-Encoding: chunked\r\n\r\n"
+              "3\r\nPNG\r\n0\r\n\r\n"
+                           << QByteArray();
+    QTest::newRow("unknown type") << QByteArray("/data.bin")
+                                  << head
+            + "Transfer-Encoding: chunked\r\n\r\n2\r\n\x01\x02\r\n0\r\n\r\n"
+                                  << QByteArray();
+    QTest::newRow("missing") << QByteArray("/nope.txt")
+                             << QByteArray("HTTP/1.1 404 not found\r\nContent-Length: 13\r\n\r\n"
+                                           "404 not found")
+                             << QByteArray();
+    const QByteArray forbidden
+        = "HTTP/1.1 403 forbidden\r\nContent-Length: 13\r\n\r\n403 forbidden";
+    QTest::newRow("climbing out")
+        << QByteArray("/sub/../../secret.txt") << forbidden
+        << QByteArray("StaticFileController: detected forbidden characters in path "
+                      "/sub/../../secret.txt");
+    QTest::newRow("climbing out, encoded")
+        << QByteArray("/%2e%2e/secret.txt") << forbidden
+        << QByteArray("StaticFileController: detected forbidden characters in path /../secret.txt");
+    QTest::newRow("unreadable") << QByteArray("/locked") << forbidden
+                                << "StaticFileController: Cannot open existing file "
+            + QFile::encodeName(dir.filePath("docs/locked/index.html")) + " for reading";
+}
+
+void tst_HttpServer::staticFiles()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, response);
+    QFETCH(QByteArray, warning);
+    if (!files) {
+        // The document root is given relative to the settings file.
+        QVERIFY(QDir(dir.path()).mkpath("docs/sub")
+                && QDir(dir.path()).mkpath("docs/locked/index.html"));
+        const QList<QPair<QString, QByteArray>> content { { "docs/index.html", "<p>hi</p>" },
+                                                          { "docs/sub/i.png", "PNG" },
+                                                          { "docs/data.bin", "\x01\x02" },
+                                                          { "secret.txt", "s" },
+                                                          { "docs/c.txt", "old" } };
+        for (const auto& file : content) {
+            QFile f(dir.filePath(file.first));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) == file.second.size());
+        }
+        QSettings* s = settings({ { "path", "docs" }, { "maxAge", 30000 } });
+        files.reset(new StaticFileController(s));
+        filePort = listen({ { "path", "docs" } }, files.get());
+    }
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, warning.constData());
+    Client client(filePort, "GET " + path + " HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(client.received, response);
+}
+
+void tst_HttpServer::staticFileCache()
+{
+    QVERIFY(files);
+    const QByteArray head = "HTTP/1.1 200 OK\r\nCache-Control: max-age=30\r\n";
+    Client first(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(first.received,
+                 head
+                     + "Content-Type: text/plain; charset=UTF-8\r\n"
+                       "Transfer-Encoding: chunked\r\n\r\n3\r\nold\r\n0\r\n\r\n");
+    QFile file(dir.filePath("docs/c.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("new!") == 4);
+    file.close();
+    // Within the cache time the old document comes from memory, in one piece.
+    Client second(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(second.received,
+                 head
+                     + "Content-Length: 3\r\n"
+                       "Content-Type: text/plain; charset=UTF-8\r\n\r\nold");
+}
+
+void tst_HttpServer::tls()
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir.path());
+    openssl.start("openssl",
+                  { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "k.pem", "-out",
+                    "c.pem", "-days", "2", "-subj", "/CN=127.0.0.1" });
+    QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0,
+             openssl.readAllStandardError());
+    const quint16 tlsPort = listen(
+        { { "sslKeyFile", "k.pem" }, { "sslCertFile", "c.pem" }, { "maxThreads", 1 } }, &handler);
+    // Twice, so that the one handler's socket serves a second handshake.
+    for (int round = 0; round < 2; ++round) {
+        QSslSocket socket;
+        QByteArray received;
+        connect(&socket, &QSslSocket::readyRead, [&] { received += socket.readAll(); });
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted("127.0.0.1", tlsPort);
+        QTRY_VERIFY_WITH_TIMEOUT(socket.isEncrypted(), 10000);
+        QVERIFY(socket.sessionProtocol() == QSsl::TlsV1_2
+                || socket.sessionProtocol() == QSsl::TlsV1_3);
+        socket.write("GET /nothing HTTP/1.1\r\nConnection: close\r\n\r\n");
+        QTRY_COMPARE(received, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+        QTRY_COMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+    }
+}
+
+void tst_HttpServer::destroyWithOpenConnections()
+{
+    listeners.clear();
+    QTRY_COMPARE(threadCount(), baseThreads);
+    const quint16 doomed = listen({ { "cleanupInterval", 60000 } }, &handler);
+    Client idle(doomed, "GET /nothing HTTP/1.0\r\n\r\n");
+    QTRY_VERIFY(idle.closed());
+    Client keepAlive(doomed, "GET /nothing HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(keepAlive.received, EMPTY_OK);
+    Client partial(doomed, "GET /echo HTTP/1.1\r\nX-A: 1\r\n");
+    Client silent(doomed);
+    Client busy(doomed, "GET /block HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(handler.blocked.load(), 1);
+    QTRY_VERIFY(silent.socket.state() == QAbstractSocket::ConnectedState
+                && threadCount() >= baseThreads + 4);
+
+    QElapsedTimer timer;
+    timer.start();
+    listeners.clear();
+    QVERIFY(timer.elapsed() < 5000);
+    QTRY_COMPARE(threadCount(), baseThreads);
+    QTRY_VERIFY(keepAlive.closed() && partial.closed() && silent.closed() && busy.closed());
+}
+
+QTEST_MAIN(tst_HttpServer)
+#include "tst_httpserver.moc"
