@@ -3,6 +3,7 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "tsan.h"
 
 #include <QElapsedTimer>
 #include <QSettings>
@@ -62,6 +63,7 @@ HttpConnectionHandler::~HttpConnectionHandler()
     QMetaObject::invokeMethod(
         this, [handlerThread] { handlerThread->quit(); }, Qt::QueuedConnection);
     thread->wait();
+    NORVIK_TSAN_ACQUIRE(this);
     delete thread;
     delete currentRequest;
 }
@@ -72,6 +74,8 @@ void HttpConnectionHandler::thread_done()
     socket->abort();
     delete socket;
     socket = nullptr;
+    // The owner frees this object once wait() returns.
+    NORVIK_TSAN_RELEASE(this);
 }
 
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
