@@ -86,29 +86,21 @@ bool TouchController::initDevice()
     }
     EX5960SoftRestart(0);
 
-    char name[PCAP_NAME_BUFFER_SIZE] = {};
-    if (!GetDevModelName(name)) {
-        qCritical("TouchController - GetDevModelName failed!");
-        closeDevice();
+    // Each name into a cleared buffer: the library writes only the name's bytes.
+    const auto readName = [this](int (*get)(char*), const char* call, QString* into) {
+        char name[PCAP_NAME_BUFFER_SIZE] = {};
+        if (!get(name)) {
+            qCritical("TouchController - %s failed!", call);
+            closeDevice();
+            return false;
+        }
+        *into = nameFrom(name);
+        return true;
+    };
+    if (!readName(GetDevModelName, "GetDevModelName", &m_model)
+        || !readName(GetDevTypeName, "GetDevTypeName", &m_type)
+        || !readName(GetDevVersionName, "GetDevVersionName", &m_version))
         return false;
-    }
-    m_model = nameFrom(name);
-
-    memset(name, 0, sizeof(name));
-    if (!GetDevTypeName(name)) {
-        qCritical("TouchController - GetDevTypeName failed!");
-        closeDevice();
-        return false;
-    }
-    m_type = nameFrom(name);
-
-    memset(name, 0, sizeof(name));
-    if (!GetDevVersionName(name)) {
-        qCritical("TouchController - GetDevVersionName failed!");
-        closeDevice();
-        return false;
-    }
-    m_version = nameFrom(name);
 
     qInfo().noquote() << "TouchController detected:" << m_type << m_model << m_version;
     setTouchMode(FingerMode);
