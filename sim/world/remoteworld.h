@@ -8,8 +8,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,7 +50,8 @@ inline bool prepareSysroot(const QString& sysroot)
         && QDir().mkpath(sysroot + QStringLiteral("/var/lib/norviklinklibdata"));
 }
 
-// Runs the event loop until `done` or the timeout; false on timeout.
+// Runs the event loop until `done` or the timeout; false on timeout. The loop
+// sleeps until an event or the next 5 ms look at `done`, so waiting costs no CPU.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
     QElapsedTimer t;
@@ -56,7 +59,9 @@ inline bool waitFor(const std::function<bool()>& done, int timeoutMs)
     while (!done()) {
         if (t.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return true;
 }
