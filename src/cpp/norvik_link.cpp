@@ -7,9 +7,12 @@
 #include "batteryHandler.h"
 #include "bgpcom.h"
 #include "cfallbackservice.h"
+#include "configfile.h"
 #include "configurationservice.h"
 #include "data.h"
 #include "gfallbackservice.h"
+#include "httplistener.h"
+#include "httprequestmapper.h"
 #include "i2chandler.h"
 #include "launcherclient.h"
 #include "linux_touchcontroller.h"
@@ -28,7 +31,9 @@
 #include "wifiSetupAndStatus.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QNetworkInterface>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
 #include <QtQml>
@@ -165,7 +170,7 @@ NorvikLink::NorvikLink(QObject* parent)
         qWarning("norvikLink: The remoteIdTag (ru_identity) doesn't exist!");
     }
 
-    // Web services join here once they are built.
+    initWebServices();
 
     checkMyIpTimer = new QTimer;
     connect(checkMyIpTimer, &QTimer::timeout, this, &NorvikLink::updateIPs);
@@ -184,6 +189,12 @@ NorvikLink::NorvikLink(QObject* parent)
 
 NorvikLink::~NorvikLink()
 {
+    // The web services first: the HTTP handler threads wait on this thread for
+    // the facade, so their access ends before the server joins them.
+    if (requestMapper)
+        requestMapper->close();
+    delete httpListener;
+    httpListener = nullptr;
     delete checkMyIpTimer;
     // The manager first: it writes tags and feeds the fallback services.
     endThread(bgpComThread, bgpCom);
@@ -397,6 +408,27 @@ void NorvikLink::initWifi()
     const QString passphrase = entry("WPA1");
     if (!ssid.isEmpty())
         wss->connectToWifi(ssid, passphrase);
+}
+
+void NorvikLink::initWebServices()
+{
+    const QString path = PlatformPaths::appPath(QStringLiteral("/config/webservices.cfg"));
+    if (!QFileInfo::exists(path)) {
+        qWarning().noquote() << "WebServices not started, no configuration file" << path;
+        return;
+    }
+    // The HTTP server reads its keys from the "restapi" group as long as it runs.
+    webSettings = new QSettings(path, QSettings::IniFormat, this);
+    webSettings->beginGroup(QStringLiteral("restapi"));
+    if (webSettings->value(QStringLiteral("enabled"), false).toBool()) {
+        requestMapper = new NorvikLinkRequestMapper(webSettings, this, this);
+        httpListener = new tessiro::HttpListener(webSettings, requestMapper, this);
+        qInfo().noquote() << "Starting REST API server on"
+                          << httpListener->serverAddress().toString() << "port"
+                          << httpListener->serverPort();
+    } else {
+        qInfo().noquote() << "REST API disabled in" << path;
+    }
 }
 
 // ---- operations -----------------------------------------------------------

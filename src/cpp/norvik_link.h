@@ -18,6 +18,8 @@ class ConfigurationService;
 class GFallbackService;
 class LauncherClient;
 class MachineStop;
+class NorvikLinkRequestMapper;
+class QSettings;
 class NotificationService;
 class NotificationStorage;
 class PeriodicDataHandler;
@@ -31,6 +33,9 @@ class TouchController;
 class UserDatabase;
 class WifiSetupAndStatus;
 class battery;
+namespace tessiro {
+class HttpListener;
+}
 class i2cHandler;
 
 // The one object the touch-screen interface creates. The constructor brings
@@ -131,6 +136,7 @@ private:
     bool isControlSystem() const;
     void initTouchController();
     void initWifi();
+    void initWebServices();
     // Deletes the thread's worker on the thread itself, then joins it.
     static void endThread(QThread* thread, QObject* worker);
 
@@ -159,6 +165,9 @@ private:
     BacklightHandler* backlightHandler = nullptr;
     TouchController* m_touchController = nullptr;
     WifiSetupAndStatus* wss = nullptr;
+    QSettings* webSettings = nullptr;
+    NorvikLinkRequestMapper* requestMapper = nullptr;
+    tessiro::HttpListener* httpListener = nullptr;
     QThread* bgpComThread = nullptr;
     QThread* serviceThread = nullptr;
     QTimer* checkMyIpTimer = nullptr;
