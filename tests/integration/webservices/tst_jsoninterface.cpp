@@ -73,6 +73,15 @@ private:
         m_client.writeDatagram(datagram, QHostAddress::LocalHost, m_in);
     }
     Tag* tag(const char* name) { return m_link->getTags()->get(QString::fromLatin1(name)); }
+    int state() { return tag("systemEventServiceState")->getValue().toInt(); }
+    // The internal processor's reset selects the remote, also after the link
+    // was declared lost on a heavily loaded machine.
+    void select()
+    {
+        if (state() != int(S::SELECTED))
+            m_world.events.sendEvent(SystemEventService::RESET);
+        QTRY_COMPARE_WITH_TIMEOUT(state(), int(S::SELECTED), 10000);
+    }
 
 private slots:
     void initTestCase()
@@ -85,8 +94,7 @@ private slots:
                 m_received << m_peer.receiveDatagram().data();
         });
         m_link = new NorvikLink;
-        m_world.events.sendEvent(SystemEventService::RESET);
-        QTRY_COMPARE(tag("systemEventServiceState")->getValue().toInt(), int(S::SELECTED));
+        select();
     }
     void init() { m_received.clear(); }
     void cleanupTestCase() { delete m_link; }
@@ -108,8 +116,8 @@ private slots:
         QTRY_VERIFY(m_received.contains(
             "{\"msgtype\":\"event\",\"recvcmd\":{\"cmd\":\"hoist \\\"A\\\"\"}}"));
 
+        select();
         QSignalSpy requests(&m_world.events, &SystemEventPeer::requestReceived);
-        const auto state = [this] { return tag("systemEventServiceState")->getValue().toInt(); };
         send(request(R"("eventName":"arm")"));
         QTRY_COMPARE(state(), int(S::ARMED_ENABLED));
         send(request(R"("eventName":"disarm")"));
