@@ -17,6 +17,8 @@ class CFallbackService;
 class ConfigurationService;
 class GFallbackService;
 class LauncherClient;
+class JsonInterfaceUdpSocketServer;
+class JsonInterfaceWebSocketServer;
 class MachineStop;
 class NorvikLinkRequestMapper;
 class QSettings;
@@ -168,6 +170,8 @@ private:
     QSettings* webSettings = nullptr;
     NorvikLinkRequestMapper* requestMapper = nullptr;
     tessiro::HttpListener* httpListener = nullptr;
+    JsonInterfaceWebSocketServer* webSocketServer = nullptr;
+    JsonInterfaceUdpSocketServer* udpServer = nullptr;
     QThread* bgpComThread = nullptr;
     QThread* serviceThread = nullptr;
     QTimer* checkMyIpTimer = nullptr;

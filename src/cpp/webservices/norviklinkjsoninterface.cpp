@@ -12,8 +12,15 @@
 #include <atomic>
 
 namespace {
-// A tag's value as the nearest JSON type; raw tags travel as Base64 text.
-QJsonValue jsonValueOf(const Tag* tag)
+// Text of a Qt warning taken as it is: the messages end in a separator that
+// the stream operators would trim.
+void warn(const QString& text)
+{
+    qWarning("%s", qUtf8Printable(text));
+}
+} // namespace
+
+QJsonValue NorvikLinkJsonInterface::tagValue(const Tag* tag)
 {
     if (tag->getDataType() == TDBT_RAW)
         return QString::fromLatin1(tag->getRawData().toBase64());
@@ -41,14 +48,6 @@ QJsonValue jsonValueOf(const Tag* tag)
         return QJsonValue::fromVariant(value);
     }
 }
-
-// Text of a Qt warning taken as it is: the messages end in a separator that
-// the stream operators would trim.
-void warn(const QString& text)
-{
-    qWarning("%s", qUtf8Printable(text));
-}
-} // namespace
 
 NorvikLinkJsonInterface::NorvikLinkJsonInterface(NorvikLink* link, unsigned int interval,
                                                  QObject* parent)
@@ -181,7 +180,7 @@ void NorvikLinkJsonInterface::sendProcessData()
 
     QJsonObject payload;
     for (const Tag* tag : qAsConst(m_periodicTags))
-        payload.insert(tag->getTag(), jsonValueOf(tag));
+        payload.insert(tag->getTag(), tagValue(tag));
     msg.insert(QLatin1String("payload"), payload);
     sendMsg(msg);
 }

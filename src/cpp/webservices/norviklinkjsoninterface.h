@@ -25,6 +25,10 @@ class NorvikLinkJsonInterface : public QObject
     Q_OBJECT
 
 public:
+    // A tag's value as the web services send it: raw tags as the Base64 text of
+    // their bytes, every other tag as the nearest JSON type of its value.
+    static QJsonValue tagValue(const Tag* tag);
+
     NorvikLinkJsonInterface(NorvikLink* link, unsigned int interval, QObject* parent);
     ~NorvikLinkJsonInterface() override;
 

@@ -4,6 +4,7 @@
 #include "httpresponse.h"
 #include "mainthreadcall.h"
 #include "norvik_link.h"
+#include "norviklinkjsoninterface.h"
 #include "notificationstorageelement.h"
 #include "notificationstoreage.h"
 #include "tag.h"
@@ -87,13 +88,6 @@ QString getString(const QJsonObject& object, const QString& key, const QString& 
     return value;
 }
 
-QJsonValue JsonTagValue(const Tag* tag)
-{
-    if (tag->getDataType() == TDBT_RAW)
-        return QString::fromLatin1(tag->getRawData().toBase64());
-    return QJsonValue::fromVariant(tag->getValue());
-}
-
 QJsonObject JsonAlarm(const NotificationStorageElement* element)
 {
     return { { QStringLiteral("id"), int(element->getId()) },
@@ -151,7 +145,7 @@ QByteArray RestController::getRequest(const QByteArray& path, const tessiro::Htt
         const TagDatabase* tags = m_norvikLink->getTags();
         for (qint32 i = 0; i < tags->size(); ++i) {
             const Tag* tag = tags->at(i);
-            result.insert(tag->getTag(), JsonTagValue(tag));
+            result.insert(tag->getTag(), NorvikLinkJsonInterface::tagValue(tag));
         }
         return QByteArray();
     }
@@ -172,7 +166,7 @@ QByteArray RestController::listTags(const QByteArray& ids, QJsonObject& result)
         if (name.isEmpty())
             continue;
         if (const Tag* tag = tags->get(QString::fromUtf8(name)))
-            result.insert(tag->getTag(), JsonTagValue(tag));
+            result.insert(tag->getTag(), NorvikLinkJsonInterface::tagValue(tag));
         else
             addInvalid(error, "Invalid tag: ", name);
     }

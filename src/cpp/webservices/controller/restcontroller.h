@@ -8,7 +8,6 @@
 class MainThreadCall;
 class NorvikLink;
 class NotificationStorageElement;
-class Tag;
 
 // Readers of a member of a JSON object: a string is converted (integers in base
 // 10), a number taken (truncated for int), a boolean is 1 or 0. False, and the
@@ -19,10 +18,6 @@ bool getValue(const QJsonObject& object, const QString& key, QString& value);
 int getInt(const QJsonObject& object, const QString& key, int defaultValue);
 double getDouble(const QJsonObject& object, const QString& key, double defaultValue);
 QString getString(const QJsonObject& object, const QString& key, const QString& defaultValue);
-
-// A tag's value as the web services send it: raw tags as the Base64 text of
-// their bytes, every other tag as the nearest JSON type of its value.
-QJsonValue JsonTagValue(const Tag* tag);
 
 // A history entry as the API lists it.
 QJsonObject JsonAlarm(const NotificationStorageElement* element);

@@ -1,6 +1,7 @@
-// The REST API of a whole remote: the facade on the sample installation with its
-// HTTP server on a loopback port, the internal processor, base unit and launcher
-// stand-ins behind it, and a real HTTP client in front.
+// The web services of a whole remote as its configuration starts them: the facade on
+// the sample installation with its HTTP server, WebSocket and UDP interfaces on
+// loopback ports, the internal processor, base unit and launcher stand-ins behind
+// it, and real clients in front.
 #include "messagelog.h"
 #include "norvik_link.h"
 #include "notificationstoreage.h"
@@ -12,9 +13,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QNetworkDatagram>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
+#include <QUdpSocket>
+#include <QWebSocket>
 #include <QtTest>
 
 using S = SystemEventService::States;
@@ -48,22 +53,27 @@ public:
 };
 } // namespace
 
-class tst_RestApi : public QObject
+class tst_WebServices : public QObject
 {
     Q_OBJECT
 
 private:
-    StandIns m_world { QStringLiteral("127.0.0.64") };
+    StandIns m_world { QStringLiteral("127.0.0.66") };
     NorvikLink* m_link = nullptr;
     QNetworkAccessManager m_client;
     int m_port = 0;
     QByteArray m_token;
 
-    void startRemote(const QString& token)
+    QUdpSocket m_udpPeer; // where the UDP interface sends
+    quint16 m_webSocketPort = 0;
+
+    void startRemote(const QString& token, QVariantMap keys = {})
     {
         delete m_link;
-        QVERIFY(m_world.setWebServices(
-            { { "restapi/enabled", true }, { "restapi/port", 0 }, { "restapi/apiToken", token } }));
+        m_link = nullptr;
+        keys.insert(
+            { { "restapi/enabled", true }, { "restapi/port", 0 }, { "restapi/apiToken", token } });
+        QVERIFY(m_world.setWebServices(keys));
         QLoggingCategory::setFilterRules("default.info=true");
         MessageLog log;
         m_link = new NorvikLink;
@@ -74,6 +84,8 @@ private:
             if (started.match(line).hasMatch())
                 m_port = started.match(line).captured(1).toInt();
         QVERIFY(m_port > 0);
+        // Rows commented out are not even looked up.
+        QVERIFY(!log.messages().join('\n').contains("Unknown periodic tag"));
         m_token = token.toUtf8();
     }
     Reply call(const QByteArray& method, const QString& path, const QByteArray& body = {})
@@ -102,11 +114,81 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_world.isValid());
-        startRemote(QString());
+        // Rows of the periodic-data list: an empty trigger cell and "1" send at once on a
+        // change, "0" only periodically; "#" and "//" rows are left out.
+        QVERIFY(remoteworld::writeFile(m_world.sample.appDir("crane") + "/config/periodicdata.csv",
+                                       "norvik_link_tag;trigger;comment\nTag;Trigger;Comment\n"
+                                       "tagDataValid;;\njoystick_01;0;\nstate;1;\n"
+                                       "#touch_mode;1;\n//ru_battery;1;\n"));
+        QVERIFY(m_udpPeer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        QTcpServer probe; // a port free for the WebSocket interface
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        m_webSocketPort = probe.serverPort();
+        probe.close();
+        // Intervals below the floors of 500 ms (WebSocket) and 200 ms (UDP).
+        startRemote(QString(),
+                    { { "websockets/enabled", true },
+                      { "websockets/port", m_webSocketPort },
+                      { "websockets/interval", 100 },
+                      { "udpserver/enabled", true },
+                      { "udpserver/inport", 0 },
+                      { "udpserver/outport", m_udpPeer.localPort() },
+                      { "udpserver/interval", 50 } });
         m_world.events.sendEvent(SystemEventService::RESET);
         expectState(S::SELECTED);
     }
     void cleanupTestCase() { delete m_link; }
+
+    void jsonInterfacesFromTheConfiguration()
+    {
+        QWebSocket client;
+        QList<QPair<qint64, QJsonObject>> received; // arrival time, message
+        QElapsedTimer clock;
+        clock.start();
+        connect(&client, &QWebSocket::textMessageReceived, this, [&](const QString& text) {
+            received.append({ clock.elapsed(), QJsonDocument::fromJson(text.toUtf8()).object() });
+        });
+        client.open(QUrl(QString("ws://127.0.0.1:%1").arg(m_webSocketPort)));
+        const auto periodic = [&received] {
+            QList<QPair<qint64, QJsonObject>> out;
+            for (const auto& message : received)
+                if (message.second.value("trigger") == "periodicupdate")
+                    out.append(message);
+            return out;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(periodic().size() >= 3, 5000);
+        QCOMPARE(periodic().first().second.value("payload").toObject().keys(),
+                 QStringList({ "joystick_01", "state", "tagDataValid" }));
+        // Timers may fire up to 5 % early.
+        QVERIFY(periodic().at(2).first - periodic().at(1).first >= 450);
+
+        // A change of a trigger tag (empty cell) sends at once; of a "0" tag, it does not.
+        received.clear();
+        tag("joystick_01")->setValue(QVariant(55));
+        tag("tagDataValid")->setValue(QVariant(7));
+        QTRY_VERIFY(!received.isEmpty());
+        QCOMPARE(received.first().second.value("trigger").toString(), QString("tagDataValid"));
+        QTRY_VERIFY_WITH_TIMEOUT(!periodic().isEmpty(), 2000);
+        QCOMPARE(received.size(), 2);
+        QCOMPARE(periodic().first().second.value("payload").toObject().value("joystick_01"), 55);
+
+        // UDP: process data to the configured peer, no faster than every 200 ms.
+        while (m_udpPeer.hasPendingDatagrams())
+            m_udpPeer.receiveDatagram();
+        QList<qint64> arrivals;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (m_udpPeer.hasPendingDatagrams())
+                    if (QJsonDocument::fromJson(m_udpPeer.receiveDatagram().data())
+                            .object()
+                            .value("trigger")
+                        == "periodicupdate")
+                        arrivals.append(clock.elapsed());
+                return arrivals.size() >= 3;
+            }(),
+            5000);
+        QVERIFY(arrivals.at(2) - arrivals.at(1) >= 180);
+    }
 
     void readingTags()
     {
@@ -224,7 +306,16 @@ private slots:
 
     void tokenAndShutdown()
     {
-        startRemote("s3cret-token");
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            QRegularExpression(
+                "^WebSockets JsonInterface disabled in .*/crane/config/webservices.cfg$"));
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            QRegularExpression(
+                "^UdpSocket JsonInterface disabled in .*/crane/config/webservices.cfg$"));
+        startRemote("s3cret-token",
+                    { { "websockets/enabled", false }, { "udpserver/enabled", false } });
         QCOMPARE(call("GET", "/api/1.0/tags/?id=state").status, 200);
         m_token = "s3cret-tokem";
         QCOMPARE(call("GET", "/api/1.0/tags/?id=state").status, 401);
@@ -249,5 +340,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_RestApi)
-#include "tst_restapi.moc"
+QTEST_GUILESS_MAIN(tst_WebServices)
+#include "tst_webservices.moc"
