@@ -51,15 +51,23 @@ HttpRequest::~HttpRequest()
 
 void HttpRequest::readFromSocket(QTcpSocket* socket)
 {
+    const RequestStatus before = status;
+    readFromDevice(socket);
+    if (before == waitForRequest && status == waitForHeader)
+        peerAddress = socket->peerAddress();
+}
+
+void HttpRequest::readFromDevice(QIODevice* device)
+{
     switch (status) {
     case waitForRequest:
-        readRequest(socket);
+        readRequest(device);
         break;
     case waitForHeader:
-        readHeader(socket);
+        readHeader(device);
         break;
     case waitForBody:
-        readBody(socket);
+        readBody(device);
         break;
     case complete:
     case abort:
@@ -78,10 +86,10 @@ void HttpRequest::readFromSocket(QTcpSocket* socket)
 
 // Collects a line in lineBuffer; true with the trimmed line once its end arrived.
 // Reads at most one byte past the size limit, so an endless line trips the check.
-bool HttpRequest::readLine(QTcpSocket* socket, QByteArray* line)
+bool HttpRequest::readLine(QIODevice* device, QByteArray* line)
 {
     const qint64 room = qint64(maxSize) - currentSize + 1;
-    const QByteArray chunk = socket->readLine(room + 1);
+    const QByteArray chunk = device->readLine(room + 1);
     currentSize += chunk.size();
     lineBuffer += chunk;
     if (!lineBuffer.endsWith('\n'))
@@ -91,10 +99,10 @@ bool HttpRequest::readLine(QTcpSocket* socket, QByteArray* line)
     return true;
 }
 
-void HttpRequest::readRequest(QTcpSocket* socket)
+void HttpRequest::readRequest(QIODevice* device)
 {
     QByteArray line;
-    if (!readLine(socket, &line) || line.isEmpty())
+    if (!readLine(device, &line) || line.isEmpty())
         return;
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
@@ -105,14 +113,13 @@ void HttpRequest::readRequest(QTcpSocket* socket)
     method = parts.at(0).trimmed();
     path = parts.at(1);
     version = parts.at(2);
-    peerAddress = socket->peerAddress();
     status = waitForHeader;
 }
 
-void HttpRequest::readHeader(QTcpSocket* socket)
+void HttpRequest::readHeader(QIODevice* device)
 {
     QByteArray line;
-    if (!readLine(socket, &line))
+    if (!readLine(device, &line))
         return;
     const int colon = line.indexOf(':');
     if (colon > 0) {
@@ -157,10 +164,10 @@ void HttpRequest::readHeader(QTcpSocket* socket)
     }
 }
 
-void HttpRequest::readBody(QTcpSocket* socket)
+void HttpRequest::readBody(QIODevice* device)
 {
     if (boundary.isEmpty()) {
-        const QByteArray chunk = socket->read(expectedBodySize - bodyData.size());
+        const QByteArray chunk = device->read(expectedBodySize - bodyData.size());
         currentSize += chunk.size();
         bodyData += chunk;
         if (bodyData.size() >= expectedBodySize)
@@ -176,7 +183,7 @@ void HttpRequest::readBody(QTcpSocket* socket)
             return;
         }
     }
-    const QByteArray chunk = socket->read(qMin(MULTIPART_STEP, expectedBodySize - tempFile->pos()));
+    const QByteArray chunk = device->read(qMin(MULTIPART_STEP, expectedBodySize - tempFile->pos()));
     if (tempFile->write(chunk) != chunk.size()) {
         qCritical("HttpRequest: Error writing temp file for multipart body");
         status = abort;

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QMultiMap>
 
+class QIODevice;
 class QSettings;
 class QTcpSocket;
 class QTemporaryFile;
@@ -30,6 +31,9 @@ public:
     // Consumes bytes for one parsing step; call while bytes remain and the status
     // is neither complete nor abort.
     void readFromSocket(QTcpSocket* socket);
+    // The same step on any device, for input that does not come from a socket
+    // (a buffer holding captured traffic); the peer address stays null.
+    void readFromDevice(QIODevice* device);
 
     RequestStatus getStatus() const { return status; }
     QByteArray getMethod() const { return method; }
@@ -52,10 +56,10 @@ public:
     static QByteArray urlDecode(const QByteArray& source);
 
 private:
-    void readRequest(QTcpSocket* socket);
-    void readHeader(QTcpSocket* socket);
-    void readBody(QTcpSocket* socket);
-    bool readLine(QTcpSocket* socket, QByteArray* line);
+    void readRequest(QIODevice* device);
+    void readHeader(QIODevice* device);
+    void readBody(QIODevice* device);
+    bool readLine(QIODevice* device, QByteArray* line);
     void decodeRequestParams();
     void extractCookies();
     void parseMultiPartFile();

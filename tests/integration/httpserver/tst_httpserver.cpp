@@ -49,11 +49,13 @@ class TestHandler : public HttpRequestHandler
 public:
     std::atomic<int> blocked { 0 };
     std::atomic<Qt::HANDLE> thread { nullptr };
+    std::atomic<quint32> peer { 0 };
     HttpSessionStore* sessions = nullptr;
 
     void service(HttpRequest& request, HttpResponse& response) override
     {
         thread = QThread::currentThreadId();
+        peer = request.getPeerAddress().toIPv4Address();
         const QByteArray path = request.getPath();
         if (path == "/chunked") {
             response.write("hello");
@@ -274,6 +276,7 @@ void tst_HttpServer::keepAliveAndPipelining()
     QTRY_COMPARE(client.received, both + EMPTY_OK);
     QVERIFY(!client.closed());
     QVERIFY(handler.thread != QThread::currentThreadId());
+    QCOMPARE(handler.peer.load(), QHostAddress(QHostAddress::LocalHost).toIPv4Address());
 }
 
 void tst_HttpServer::sessions()
