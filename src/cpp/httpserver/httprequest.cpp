@@ -13,6 +13,9 @@ namespace tessiro {
 
 namespace {
 constexpr qint64 MULTIPART_STEP = 65536;
+// Each uploaded file holds a descriptor until the request goes: a body of many
+// tiny file parts must not take every descriptor of the process.
+constexpr int MAX_UPLOADED_FILES = 32;
 
 // Position of the value of attribute 'name' (written name="...") in a
 // Content-Disposition line; "filename=" does not count as "name=".
@@ -259,6 +262,7 @@ void HttpRequest::parseMultiPartFile()
 
         QByteArray fieldValue;
         QTemporaryFile* uploadedFile = nullptr;
+        bool dropped = false;
         while (!tempFile->atEnd() && tempFile->error() == QFileDevice::NoError) {
             const QByteArray line = tempFile->readLine(MULTIPART_STEP);
             if (line.contains(delimiter)) {
@@ -267,6 +271,8 @@ void HttpRequest::parseMultiPartFile()
                 } else if (fileName.isEmpty()) {
                     fieldValue.chop(2);
                     parameters.insert(fieldName, fieldValue);
+                } else if (dropped) {
+                    // Refused below.
                 } else if (uploadedFile) {
                     uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
                     uploadedFile->flush();
@@ -286,6 +292,14 @@ void HttpRequest::parseMultiPartFile()
             if (fileName.isEmpty()) {
                 currentSize += line.size();
                 fieldValue += line;
+                continue;
+            }
+            if (dropped)
+                continue;
+            if (!uploadedFile && uploadedFiles.size() >= MAX_UPLOADED_FILES
+                && !uploadedFiles.contains(fieldName)) {
+                qWarning("HttpRequest: too many uploaded files, %s dropped", fieldName.constData());
+                dropped = true;
                 continue;
             }
             if (!uploadedFile) {

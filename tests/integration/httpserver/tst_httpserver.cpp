@@ -224,6 +224,18 @@ void tst_HttpServer::exchange_data()
         "Content-Length: "
             + QByteArray::number(multipart.size()) + "\r\n\r\n" + multipart,
         ok("POST /up\nP field=value 1\nP file=a.bin\nF " + file + '\n'));
+    QByteArray parts, fields;
+    for (int i = 0; i < 33; ++i) {
+        const QByteArray name = i < 32 ? QByteArray::number(i).rightJustified(2, '0') : "file";
+        parts += "--B\r\nContent-Disposition: form-data; name=\"" + name
+            + "\"; filename=\"x\"\r\n\r\nd\r\n";
+        fields += i < 32 ? "P " + name + "=x\n" : QByteArray();
+    }
+    parts += "--B--\r\n";
+    row("upload of too many files",
+        "POST /up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: "
+            + QByteArray::number(parts.size()) + "\r\n\r\n" + parts,
+        ok("POST /up\n" + fields), false, "HttpRequest: too many uploaded files, file dropped");
 
     const QByteArray firstLine = "received broken HTTP request, invalid first line";
     refused("two-part request line", "GET /x\r\n\r\n", firstLine);
