@@ -14,6 +14,8 @@
 #include "httplistener.h"
 #include "httprequestmapper.h"
 #include "i2chandler.h"
+#include "jsoninterfaceudpsocketserver.h"
+#include "jsoninterfacewebsocketserver.h"
 #include "launcherclient.h"
 #include "linux_touchcontroller.h"
 #include "machinestop.h"
@@ -195,6 +197,10 @@ NorvikLink::~NorvikLink()
         requestMapper->close();
     delete httpListener;
     httpListener = nullptr;
+    delete webSocketServer;
+    webSocketServer = nullptr;
+    delete udpServer;
+    udpServer = nullptr;
     delete checkMyIpTimer;
     // The manager first: it writes tags and feeds the fallback services.
     endThread(bgpComThread, bgpCom);
@@ -417,10 +423,36 @@ void NorvikLink::initWebServices()
         qWarning().noquote() << "WebServices not started, no configuration file" << path;
         return;
     }
-    // The HTTP server reads its keys from the "restapi" group as long as it runs.
     webSettings = new QSettings(path, QSettings::IniFormat, this);
-    webSettings->beginGroup(QStringLiteral("restapi"));
-    if (webSettings->value(QStringLiteral("enabled"), false).toBool()) {
+    // Read before the HTTP server's start leaves "restapi" as the current group.
+    const auto value = [this](const char* key, const QVariant& fallback) {
+        return webSettings->value(QLatin1String(key), fallback);
+    };
+    const bool restEnabled = value("restapi/enabled", false).toBool();
+    const bool webSocketsEnabled = value("websockets/enabled", false).toBool();
+    const QString webSocketsHost = value("websockets/host", QString()).toString();
+    const quint16 webSocketsPort = quint16(value("websockets/port", 6259).toUInt());
+    const int webSocketsInterval = qMax(500, value("websockets/interval", 2000).toInt());
+    const bool udpEnabled = value("udpserver/enabled", false).toBool();
+    const QString udpHost = value("udpserver/host", QString()).toString();
+    const uint udpInPort = value("udpserver/inport", 6261).toUInt();
+    const uint udpOutPort = value("udpserver/outport", 6260).toUInt();
+    const int udpInterval = qMax(200, value("udpserver/interval", 200).toInt());
+
+    const ConfigFile periodicData(
+        PlatformPaths::appPath(QStringLiteral("/config/periodicdata.csv")));
+    const auto addPeriodicTags = [&periodicData](auto* server) {
+        for (const QString& tag : periodicData.getAllTags()) {
+            if (tag.startsWith(QLatin1Char('#')) || tag.startsWith(QLatin1String("//")))
+                continue;
+            const QString trigger = periodicData.getValue(tag, QStringLiteral("trigger"));
+            server->addPeriodicData(tag, trigger.isEmpty() || trigger.toInt() != 0);
+        }
+    };
+
+    if (restEnabled) {
+        // The HTTP server reads its keys from the group as long as it runs.
+        webSettings->beginGroup(QStringLiteral("restapi"));
         requestMapper = new NorvikLinkRequestMapper(webSettings, this, this);
         httpListener = new tessiro::HttpListener(webSettings, requestMapper, this);
         qInfo().noquote() << "Starting REST API server on"
@@ -428,6 +460,23 @@ void NorvikLink::initWebServices()
                           << httpListener->serverPort();
     } else {
         qInfo().noquote() << "REST API disabled in" << path;
+    }
+
+    if (webSocketsEnabled) {
+        webSocketServer = new JsonInterfaceWebSocketServer(this, webSocketsHost, webSocketsPort,
+                                                           webSocketsInterval, this);
+        addPeriodicTags(webSocketServer);
+    } else {
+        qInfo().noquote() << "WebSockets JsonInterface disabled in" << path;
+    }
+
+    if (udpEnabled) {
+        udpServer = new JsonInterfaceUdpSocketServer(this, udpHost, udpInPort, udpOutPort,
+                                                     udpInterval, this);
+        addPeriodicTags(udpServer);
+        udpServer->start();
+    } else {
+        qInfo().noquote() << "UdpSocket JsonInterface disabled in" << path;
     }
 }
 
