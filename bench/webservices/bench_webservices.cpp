@@ -64,6 +64,7 @@ struct WrkResult
     qint64 non2xx = 0;
     qint64 socketErrors = 0;
     double cpuPercent = -1; // of one core, the remote's process during the run
+    double cpuPerRequest = 0; // microseconds of the remote's process CPU per request
 };
 
 struct ProcStatus
@@ -149,7 +150,8 @@ WrkResult runWrk(const Options& o, const QString& name, const QString& url, bool
         return r;
     }
     waitFor([&] { return wrk.state() == QProcess::NotRunning; }, (o.seconds + 60) * 1000);
-    r.cpuPercent = 100 * (cpuSeconds() - cpuBefore) / (wall.nsecsElapsed() / 1e9);
+    const double cpuUsed = cpuSeconds() - cpuBefore;
+    r.cpuPercent = 100 * cpuUsed / (wall.nsecsElapsed() / 1e9);
     if (wrk.state() != QProcess::NotRunning) {
         wrk.kill();
         wrk.waitForFinished(5000);
@@ -178,14 +180,16 @@ WrkResult runWrk(const Options& o, const QString& name, const QString& url, bool
         for (int i = 1; i <= 4; ++i)
             r.socketErrors += m.captured(i).toLongLong();
     r.ok = wrk.exitCode() == 0 && r.rps > 0;
+    if (r.requests > 0)
+        r.cpuPerRequest = cpuUsed * 1e6 / double(r.requests);
     if (!r.ok)
         std::fprintf(stderr, "wrk failed (%s):\n%s\n", qPrintable(args.join(' ')), qPrintable(out));
     const ProcStatus after = procStatus();
     std::printf("  %-28s %-10s %10.0f req/s  p50 %7.3f ms  p99 %7.3f ms  non-2xx %lld  "
-                "socket errors %lld  CPU %.0f%%  VmRSS %lld kB  Threads %d\n",
+                "socket errors %lld  CPU %.0f%% (%.0f us/req)  VmRSS %lld kB  Threads %d\n",
                 qPrintable(name), keepAlive ? "keep-alive" : "close", r.rps, r.p50, r.p99,
                 static_cast<long long>(r.non2xx), static_cast<long long>(r.socketErrors),
-                r.cpuPercent, static_cast<long long>(after.rssKb), after.threads);
+                r.cpuPercent, r.cpuPerRequest, static_cast<long long>(after.rssKb), after.threads);
     std::fflush(stdout);
     return r;
 }
@@ -323,6 +327,7 @@ int main(int argc, char** argv)
     parser.addOption({ "nginx-workers", "nginx worker_processes.", "n", "2" });
     parser.addOption({ "wrk", "The wrk program.", "path", "wrk" });
     parser.addOption({ "nginx", "The nginx program.", "path", "/usr/sbin/nginx" });
+    parser.addOption({ "rounds", "Times the remote's runs are repeated.", "n", "1" });
     parser.addOption({ "skip-nginx", "Measure the remote only." });
     parser.addOption(
         { "only", "Runs whose name contains this text only (e.g. REST, static).", "text" });
@@ -384,13 +389,17 @@ int main(int argc, char** argv)
     }
     waitFor([] { return false; }, 500); // let the start-up traffic settle
 
-    // 50 tags of the sample database, in index order, with names that need no escaping.
-    QStringList names;
+    // 50 tags spread evenly over the sample database (names that need no escaping),
+    // so that the lookups cost what an arbitrary selection costs.
+    QStringList candidates;
     const TagDatabase* tags = link->getTags();
     static const QRegularExpression plain("^[A-Za-z0-9_]+$");
-    for (qint32 i = 0; i < tags->size() && names.size() < 50; ++i)
+    for (qint32 i = 0; i < tags->size(); ++i)
         if (const Tag* tag = tags->at(i); tag && plain.match(tag->getTag()).hasMatch())
-            names << tag->getTag();
+            candidates << tag->getTag();
+    QStringList names;
+    for (int k = 0; k < 50 && candidates.size() >= 50; ++k)
+        names << candidates.at(int(qint64(k) * candidates.size() / 50));
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
     const QString tagUrl = base + "/api/1.0/tags/?id=" + names.join(',');
     QNetworkAccessManager client;
@@ -416,8 +425,9 @@ int main(int argc, char** argv)
     std::printf("wrk: %d threads, %d connections, %d s per run, --latency\n", o.threads,
                 o.connections, o.seconds);
     std::printf("remote: REST API on 127.0.0.1:%d, minThreads 1, maxThreads %d, cleanupInterval "
-                "%d ms; 50-tag answer %d bytes, static file %d bytes\n",
-                port, maxThreads, cleanupInterval, int(tagAnswer.size()), int(staticFile.size()));
+                "%d ms; 50 of the %d tags, answer %d bytes; static file %d bytes\n",
+                port, maxThreads, cleanupInterval, int(tags->size()), int(tagAnswer.size()),
+                int(staticFile.size()));
     std::fflush(stdout);
 
     std::vector<WrkResult> results;
@@ -426,10 +436,23 @@ int main(int argc, char** argv)
     std::printf("remote process (VmRSS, Threads from /proc/self/status):\n");
     printStatus("idle", idle, idle);
     std::printf("the remote:\n");
-    for (bool keepAlive : { true, false }) {
-        results.push_back(runWrk(o, "REST GET 50 tags", tagUrl, keepAlive));
-        results.push_back(runWrk(o, "static 2 KB file", base + "/static2k.html", keepAlive));
-        results.push_back(runWrk(o, "REST POST arm", base + "/api/1.0/arm", keepAlive, postScript));
+    // The pool frees one idle handler per cleanup interval.
+    const int settleMs = cleanupInterval * (maxThreads + 5);
+    const int rounds = qMax(1, parser.value("rounds").toInt());
+    for (int round = 1; round <= rounds; ++round) {
+        for (bool keepAlive : { true, false }) {
+            results.push_back(runWrk(o, "REST GET 50 tags", tagUrl, keepAlive));
+            results.push_back(runWrk(o, "static 2 KB file", base + "/static2k.html", keepAlive));
+            results.push_back(
+                runWrk(o, "REST POST arm", base + "/api/1.0/arm", keepAlive, postScript));
+        }
+        if (round == rounds)
+            break;
+        // Between rounds: a growth that comes back each round is memory kept, not reused.
+        waitFor([&] { return procStatus().threads <= idle.threads; }, settleMs);
+        malloc_trim(0);
+        const QByteArray label = "after round " + QByteArray::number(round) + ", shrunk, trimmed";
+        printStatus(label.constData(), procStatus(), idle);
     }
     std::vector<std::pair<const char*, ProcStatus>> statuses;
     statuses.emplace_back("right after the runs", procStatus());
@@ -455,8 +478,6 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "nginx did not start; no reference numbers\n");
         }
     }
-    // The pool frees one idle handler per cleanup interval.
-    const int settleMs = cleanupInterval * (maxThreads + 5);
     waitFor([&] { return procStatus().threads <= idle.threads; },
             int(qMax<qint64>(0, settleMs - sinceRuns.elapsed())));
     char settled[64];
@@ -467,13 +488,16 @@ int main(int argc, char** argv)
     statuses.emplace_back("then after malloc_trim(0)", procStatus());
 
     std::printf("load average at the end: %s\n", readFile("/proc/loadavg").trimmed().constData());
-    std::printf("\n%-28s %-10s %12s %10s %10s %8s %8s\n", "target", "connection", "requests/s",
-                "p50 ms", "p99 ms", "non-2xx", "errors");
+    std::printf("\n%-28s %-10s %12s %10s %10s %8s %8s  %s\n", "target", "connection", "requests/s",
+                "p50 ms", "p99 ms", "non-2xx", "errors", "remote CPU us/req");
     for (const WrkResult& r : results)
         if (r.name.contains(o.only))
-            std::printf("%-28s %-10s %12.0f %10.3f %10.3f %8lld %8lld%s\n", qPrintable(r.name),
+            std::printf("%-28s %-10s %12.0f %10.3f %10.3f %8lld %8lld  %s%s\n", qPrintable(r.name),
                         r.keepAlive ? "keep-alive" : "close", r.rps, r.p50, r.p99,
                         static_cast<long long>(r.non2xx), static_cast<long long>(r.socketErrors),
+                        r.name.startsWith("nginx")
+                            ? "-"
+                            : qPrintable(QString::number(r.cpuPerRequest, 'f', 0)),
                         r.ok ? "" : "  (failed)");
     std::printf("\n");
     const WrkResult* ours = find(results, "static 2 KB file", true);
