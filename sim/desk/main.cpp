@@ -8,7 +8,8 @@
 // popup, a machine stop and its release, a command round trip, and a stretch
 // in which the internal processor stops answering; meanwhile the battery drains and
 // charges, the light and the WiFi signal change, and the touch panel switches to glove
-// mode and reports water.
+// mode and reports water. The REST API, a status page and the live WebSocket
+// feed are served on loopback all along.
 #include "backlighthandler.h"
 #include "norvik_link.h"
 #include "standins.h"
@@ -25,8 +26,11 @@
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QMetaEnum>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTextStream>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <cmath>
 #include <csignal>
@@ -53,6 +57,8 @@ int main(int argc, char** argv)
     parser.addOption({ "seconds", "How long to run (default 14).", "n", "14" });
     parser.addOption({ "trace", "Print every packet on the serial line." });
     parser.addOption({ "log", "Show the library's own log." });
+    parser.addOption({ "http-port", "Port of the REST API and the status page (default 8080).",
+                       "port", "8080" });
     parser.process(app);
     const int seconds = qMax(2, parser.value("seconds").toInt());
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
@@ -77,13 +83,36 @@ int main(int argc, char** argv)
     BaseUnitSimulator& baseUnit = world.baseUnit;
     baseUnit.setStatusOnInit(39, 1);
     LauncherSimulator& launcher = world.launcher;
+    // The REST API, the status page and the live WebSocket feed, on loopback only.
+    const int httpPort = parser.value("http-port").toInt();
+    world.setWebServices({ { "restapi/enabled", true },
+                           { "restapi/host", "127.0.0.1" },
+                           { "restapi/port", httpPort },
+                           { "websockets/enabled", true },
+                           { "websockets/host", "127.0.0.1" },
+                           { "websockets/interval", 500 } });
+
+    // A client of the REST API and one of the live feed.
+    QNetworkAccessManager rest;
+    QObject::connect(&rest, &QNetworkAccessManager::finished, [](QNetworkReply* reply) {
+        line() << "REST      GET " << reply->url().path() << "?" << reply->url().query() << " -> "
+               << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() << " "
+               << reply->readAll() << "\n";
+        reply->deleteLater();
+    });
+    QWebSocket feed;
+    int feedMessages = 0;
+    QObject::connect(&feed, &QWebSocket::textMessageReceived, [&feedMessages] { ++feedMessages; });
 
     // The library, as the interface creates it.
     sinceStart.start();
     NorvikLink link;
     TagDatabase* tags = link.getTags();
+    feed.open(QUrl(QStringLiteral("ws://127.0.0.1:6259")));
     out << "remote on the desk: sysroot " << world.sysroot.path() << ", internal processor on "
-        << ip.slaveName() << ", base unit on 127.0.0.1:1147\n\n";
+        << ip.slaveName() << ", base unit on 127.0.0.1:1147\n"
+        << "status page http://127.0.0.1:" << httpPort << "/index.html, REST API under /api/1.0/, "
+        << "live feed ws://127.0.0.1:6259\n\n";
 
     int retransmissions = 0, lastNumber = -1;
     QObject::connect(
@@ -155,6 +184,9 @@ int main(int argc, char** argv)
         if (phase == 300) {
             line() << "script    the internal processor starts the handshake\n";
             events.sendEvent(SystemEventService::RESET);
+        } else if (phase == 2000) {
+            rest.get(QNetworkRequest(QUrl(
+                QString("http://127.0.0.1:%1/api/1.0/tags/?id=state,ru_identity").arg(httpPort))));
         } else if (phase == 2500) {
             line() << "script    arm\n";
             link.arm();
@@ -246,7 +278,8 @@ int main(int argc, char** argv)
         << value("light_sensor_value") << " lx\n"
         << "  touch mode, state        " << value("touch_mode") << ", " << value("touch_state")
         << "\n"
-        << "  WiFi signal              " << value("g_link_rssi") << " %" << Qt::endl;
+        << "  WiFi signal              " << value("g_link_rssi") << " %\n"
+        << "  live feed messages       " << feedMessages << Qt::endl;
     // The library's threads live until process exit, as on the remote.
     std::fflush(stdout);
     std::_Exit(0);

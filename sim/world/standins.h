@@ -24,6 +24,7 @@
 #include "systemeventpeer.h"
 
 #include <QHostAddress>
+#include <QSettings>
 #include <QTemporaryDir>
 
 class StandIns
@@ -37,6 +38,18 @@ public:
     StandIns& operator=(const StandIns&) = delete;
 
     bool isValid() const { return m_valid; }
+    // Sets keys ("group/key") of the running application's web-services file, such as
+    // "restapi/enabled"; the base unit is given the changed configuration.
+    bool setWebServices(const QVariantMap& keys)
+    {
+        const QString crane = sample.appDir(QStringLiteral("crane"));
+        QSettings config(crane + QStringLiteral("/config/webservices.cfg"), QSettings::IniFormat);
+        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+            config.setValue(it.key(), it.value());
+        config.sync();
+        baseUnit.setAppDir(crane);
+        return config.status() == QSettings::NoError;
+    }
     QString stopButton() const { return remoteworld::stopButton(sysroot.path()); }
 
     SampleInstall sample;

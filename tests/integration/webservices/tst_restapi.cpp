@@ -14,7 +14,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -63,14 +62,8 @@ private:
     void startRemote(const QString& token)
     {
         delete m_link;
-        QSettings config(m_world.sample.appDir("crane") + "/config/webservices.cfg",
-                         QSettings::IniFormat);
-        config.setValue("restapi/enabled", true);
-        config.setValue("restapi/port", 0);
-        config.setValue("restapi/apiToken", token);
-        config.sync();
-        // The base unit checks the configuration it is given against the application's.
-        m_world.baseUnit.setAppDir(m_world.sample.appDir("crane"));
+        QVERIFY(m_world.setWebServices(
+            { { "restapi/enabled", true }, { "restapi/port", 0 }, { "restapi/apiToken", token } }));
         QLoggingCategory::setFilterRules("default.info=true");
         MessageLog log;
         m_link = new NorvikLink;
