@@ -6,8 +6,12 @@
 //   each with keep-alive and with "Connection: close", latency distribution on
 //   the remote's resident memory and thread count: idle, right after the load,
 //     one pool cleanup interval later and once the pool has shrunk back
+//   the JSON interface over WebSocket: process data to 50 clients in a child
+//     process (this program with --ws-client), messages per client per second and
+//     the remote's CPU meanwhile
 // Needs wrk and nginx (scripts/bench-web.sh installs them). Run it in a private
 // network namespace: unshare --net (with lo up); it only uses 127.0.0.1.
+#include "jsoninterfacewebsocketserver.h"
 #include "messagelog.h"
 #include "norvik_link.h"
 #include "remoteworld.h"
@@ -30,6 +34,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <QWebSocket>
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -310,6 +316,129 @@ const WrkResult* find(const std::vector<WrkResult>& results, const QString& name
     return nullptr;
 }
 
+// The child's side of the WebSocket run: opens the clients, says "connected" once
+// all are open, counts the text messages of each for the given time and prints
+// the counts on one line.
+int webSocketClients(const QString& url, int clients, int seconds)
+{
+    std::vector<QWebSocket*> sockets;
+    std::vector<qint64> counts(size_t(clients), 0);
+    int open = 0;
+    bool counting = false;
+    for (int i = 0; i < clients; ++i) {
+        auto* socket = new QWebSocket;
+        QObject::connect(socket, &QWebSocket::connected, [&open] { ++open; });
+        QObject::connect(socket, &QWebSocket::textMessageReceived, [&counts, &counting, i] {
+            if (counting)
+                ++counts[size_t(i)];
+        });
+        socket->open(QUrl(url));
+        sockets.push_back(socket);
+    }
+    if (!waitFor([&] { return open == clients; }, 20000)) {
+        std::printf("only %d of %d clients connected\n", open, clients);
+        return 1;
+    }
+    std::printf("connected\n");
+    std::fflush(stdout);
+    counting = true;
+    waitFor([] { return false; }, seconds * 1000);
+    counting = false;
+    QByteArray line = "counts";
+    for (qint64 c : counts)
+        line += ' ' + QByteArray::number(c);
+    std::printf("%s\n", line.constData());
+    std::fflush(stdout);
+    for (QWebSocket* socket : sockets)
+        socket->close();
+    waitFor([] { return false; }, 200);
+    qDeleteAll(sockets);
+    return 0;
+}
+
+// The remote's process CPU (in % of one core) over a time on the event loop.
+double cpuOver(int ms)
+{
+    const double before = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    waitFor([] { return false; }, ms);
+    return 100 * (cpuSeconds() - before) / (wall.nsecsElapsed() / 1e9);
+}
+
+// The JSON interface over WebSocket with the sample's periodic-data list, 50
+// clients in a child process, process data arriving from the internal processor.
+void webSocketRun(NorvikLink* link, StandIns& world, const QString& crane, int clients, int seconds)
+{
+    const int port = freeLoopbackPort();
+    JsonInterfaceWebSocketServer server(link, QStringLiteral("127.0.0.1"), quint16(port), 500,
+                                        nullptr);
+    int periodic = 0;
+    const QList<QByteArray> rows = readFile(crane + "/config/periodicdata.csv").split('\n');
+    for (int i = 2; i < rows.size(); ++i) { // after the two header lines
+        const QList<QByteArray> cells = rows.at(i).trimmed().split(';');
+        if (cells.at(0).isEmpty() || cells.at(0).startsWith('#'))
+            continue;
+        periodic += server.addPeriodicData(QString::fromLatin1(cells.at(0)),
+                                           cells.value(1).trimmed() == "1");
+    }
+    // Process data at 20 Hz with a moving joystick, as on the machine.
+    world.process.startSending(50);
+    QTimer joystick;
+    qint16 position = 0;
+    QObject::connect(&joystick, &QTimer::timeout, [&] {
+        position = qint16((position + 97) % 2000 - 1000);
+        world.process.setJoystick(1, position);
+    });
+    joystick.start(50);
+
+    std::printf("\nWebSocket: JSON interface on 127.0.0.1:%d, interval 500 ms, %d periodic tags "
+                "(periodicdata.csv), process data every 50 ms\n",
+                port, periodic);
+    std::printf("  remote CPU, no client, 5 s: %.1f%%\n", cpuOver(5000));
+    std::fflush(stdout);
+
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                { "--ws-client", QStringLiteral("ws://127.0.0.1:%1").arg(port), "--ws-clients",
+                  QString::number(clients), "--ws-seconds", QString::number(seconds) });
+    QByteArray out;
+    const auto collect = [&child, &out] {
+        out += child.readAllStandardOutput();
+        return out.contains("connected\n") || child.state() == QProcess::NotRunning;
+    };
+    waitFor(collect, 30000);
+    if (!out.contains("connected\n")) {
+        std::printf("  the clients did not connect: %s\n", out.constData());
+        return;
+    }
+    const double before = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    waitFor([&] { return child.state() == QProcess::NotRunning; }, (seconds + 30) * 1000);
+    const double cpu = 100 * (cpuSeconds() - before) / (wall.nsecsElapsed() / 1e9);
+    out += child.readAllStandardOutput();
+    std::vector<double> rates;
+    const int at = out.indexOf("counts ");
+    if (at >= 0)
+        for (const QByteArray& c : out.mid(at + 7).trimmed().split(' '))
+            rates.push_back(c.toDouble() / seconds);
+    joystick.stop();
+    world.process.stopSending();
+    if (int(rates.size()) != clients) {
+        std::printf("  no counts from the clients: %s\n", out.constData());
+        return;
+    }
+    std::printf("  %d clients for %d s: messages per client per second min %.2f  median %.2f  "
+                "max %.2f\n",
+                clients, seconds, percentile(rates, 0), percentile(rates, 0.5),
+                percentile(rates, 1));
+    std::printf("  remote CPU with the clients (child process not counted): %.1f%% of a core "
+                "(%.3f CPU-s per s)\n",
+                cpu, cpu / 100);
+    std::fflush(stdout);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -327,11 +456,18 @@ int main(int argc, char** argv)
     parser.addOption({ "nginx-workers", "nginx worker_processes.", "n", "2" });
     parser.addOption({ "wrk", "The wrk program.", "path", "wrk" });
     parser.addOption({ "nginx", "The nginx program.", "path", "/usr/sbin/nginx" });
+    parser.addOption({ "ws-clients", "WebSocket clients (0: no WebSocket run).", "n", "50" });
+    parser.addOption({ "ws-seconds", "Seconds the WebSocket clients receive.", "s", "20" });
+    parser.addOption({ "ws-client", "Internal: be the WebSocket clients for this URL.", "url" });
     parser.addOption({ "rounds", "Times the remote's runs are repeated.", "n", "1" });
     parser.addOption({ "skip-nginx", "Measure the remote only." });
     parser.addOption(
         { "only", "Runs whose name contains this text only (e.g. REST, static).", "text" });
     parser.process(app);
+    if (parser.isSet("ws-client"))
+        return webSocketClients(parser.value("ws-client"),
+                                qMax(1, parser.value("ws-clients").toInt()),
+                                qMax(1, parser.value("ws-seconds").toInt()));
     Options o;
     o.seconds = qMax(1, parser.value("duration").toInt());
     o.threads = qMax(1, parser.value("threads").toInt());
@@ -431,7 +567,9 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     std::vector<WrkResult> results;
-    waitFor([] { return false; }, 200);
+    // The set-up requests' connection closed, its handler back in the pool.
+    client.clearConnectionCache();
+    waitFor([] { return false; }, 300);
     const ProcStatus idle = procStatus();
     std::printf("remote process (VmRSS, Threads from /proc/self/status):\n");
     printStatus("idle", idle, idle);
@@ -515,6 +653,10 @@ int main(int argc, char** argv)
     for (const auto& s : statuses)
         printStatus(s.first, s.second, idle);
     std::fflush(stdout);
+
+    if (parser.value("ws-clients").toInt() > 0)
+        webSocketRun(link, world, crane, parser.value("ws-clients").toInt(),
+                     qMax(1, parser.value("ws-seconds").toInt()));
 
     // The facade's threads live until exit, as in the other benchmarks.
     std::_Exit(0);
