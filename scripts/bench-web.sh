@@ -26,18 +26,17 @@ if [ ${#bench_missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     # A policy-rc.d answering 101 keeps the package scripts from starting nginx.
     policy=/usr/sbin/policy-rc.d
-    own_policy=0
     if [ ! -e "$policy" ]; then
         printf '#!/bin/sh\nexit 101\n' >"$policy"
         chmod 755 "$policy"
-        own_policy=1
+        trap 'rm -f "$policy"' EXIT
     fi
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${bench_missing[@]}" || {
-        [ "$own_policy" = 1 ] && rm -f "$policy"
-        exit 1
-    }
-    [ "$own_policy" = 1 ] && rm -f "$policy"
+    apt-get install -y -qq --no-install-recommends "${bench_missing[@]}"
+    if trap -p EXIT | grep -q policy; then
+        rm -f "$policy"
+        trap - EXIT
+    fi
 fi
 # Whatever started it before, the system's nginx is not left running.
 if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
