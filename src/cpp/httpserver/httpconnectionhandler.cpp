@@ -81,8 +81,12 @@ void HttpConnectionHandler::thread_done()
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
     // Drop whatever the previous connection left in the socket. This may emit
-    // disconnected(), which clears busy, so busy is set afterwards.
-    socket->connectToHost(QString(), 0);
+    // disconnected(), which clears busy, so busy is set afterwards. A plain
+    // socket's buffers are reset when the new descriptor opens it; the TLS
+    // state only by a connectToHost(), which is not made for plain sockets as
+    // it resolves a proxy and posts a host lookup result on every connection.
+    if (sslConfiguration)
+        socket->connectToHost(QString(), 0);
     socket->abort();
     busy = true;
 

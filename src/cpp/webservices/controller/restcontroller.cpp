@@ -119,9 +119,12 @@ void RestController::service(tessiro::HttpRequest& request, tessiro::HttpRespons
     response.setStatus(error.isEmpty() ? 200 : 403, error);
     response.setHeader("Content-Type", "application/json");
     response.setHeader("Access-Control-Allow-Origin", "*");
+    // The answer is complete here: sent as the last part it goes out with a
+    // Content-Length, in one piece, rather than as chunks or (with "Connection:
+    // close") as a body the client can only delimit by waiting for the close.
     if (!result.isEmpty()) {
         const QJsonObject body { { QStringLiteral("payload"), result } };
-        response.write(QJsonDocument(body).toJson(QJsonDocument::Compact), false);
+        response.write(QJsonDocument(body).toJson(QJsonDocument::Compact), true);
     }
 }
 
