@@ -119,12 +119,11 @@ void RestController::service(tessiro::HttpRequest& request, tessiro::HttpRespons
     response.setStatus(error.isEmpty() ? 200 : 403, error);
     response.setHeader("Content-Type", "application/json");
     response.setHeader("Access-Control-Allow-Origin", "*");
-    // The answer is complete here: sent as the last part it goes out with a
-    // Content-Length, in one piece, rather than as chunks or (with "Connection:
-    // close") as a body the client can only delimit by waiting for the close.
+    // Not the last part: the server ends the response, chunked on a keep-alive
+    // connection and delimited by the close otherwise.
     if (!result.isEmpty()) {
         const QJsonObject body { { QStringLiteral("payload"), result } };
-        response.write(QJsonDocument(body).toJson(QJsonDocument::Compact), true);
+        response.write(QJsonDocument(body).toJson(QJsonDocument::Compact), false);
     }
 }
 
