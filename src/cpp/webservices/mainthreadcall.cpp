@@ -1,12 +1,13 @@
 #include "mainthreadcall.h"
 
 #include <QThread>
-#include <QWaitCondition>
+
+#include <condition_variable>
 
 struct MainThreadCall::Pending
 {
-    QMutex mutex;
-    QWaitCondition changed;
+    std::mutex mutex;
+    std::condition_variable changed;
     bool finished = false;
     bool abandoned = false;
 };
@@ -31,7 +32,7 @@ bool MainThreadCall::run(const std::function<void()>& work)
     }
     auto pending = std::make_shared<Pending>();
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         if (closed)
             return false;
         waiting.insert(pending);
@@ -42,35 +43,34 @@ bool MainThreadCall::run(const std::function<void()>& work)
         this,
         [pending, &work] {
             {
-                QMutexLocker locker(&pending->mutex);
+                std::lock_guard<std::mutex> lock(pending->mutex);
                 if (pending->abandoned)
                     return;
             }
             work();
-            QMutexLocker locker(&pending->mutex);
+            std::lock_guard<std::mutex> lock(pending->mutex);
             pending->finished = true;
-            pending->changed.wakeAll();
+            pending->changed.notify_all();
         },
         Qt::QueuedConnection);
     bool finished;
     {
-        QMutexLocker locker(&pending->mutex);
-        while (!pending->finished && !pending->abandoned)
-            pending->changed.wait(&pending->mutex);
+        std::unique_lock<std::mutex> lock(pending->mutex);
+        pending->changed.wait(lock, [&] { return pending->finished || pending->abandoned; });
         finished = pending->finished;
     }
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     waiting.erase(pending);
     return finished;
 }
 
 void MainThreadCall::close()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     closed = true;
     for (const std::shared_ptr<Pending>& pending : waiting) {
-        QMutexLocker pendingLocker(&pending->mutex);
+        std::lock_guard<std::mutex> pendingLock(pending->mutex);
         pending->abandoned = true;
-        pending->changed.wakeAll();
+        pending->changed.notify_all();
     }
 }

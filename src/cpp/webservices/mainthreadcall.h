@@ -1,11 +1,11 @@
 #ifndef MAINTHREADCALL_H
 #define MAINTHREADCALL_H
 
-#include <QMutex>
 #include <QObject>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 
 // Runs work on the thread this object lives on and waits for it to finish: the
@@ -30,7 +30,8 @@ public:
 private:
     struct Pending;
 
-    QMutex mutex;
+    // Standard locks rather than Qt's, so the thread sanitizer sees the hand-over.
+    std::mutex mutex;
     bool closed = false;
     std::set<std::shared_ptr<Pending>> waiting;
 };
