@@ -36,6 +36,12 @@ public:
     QList<QByteArray> audibleRequests() const { return m_audible; }
     // Payloads that were neither.
     QList<QByteArray> unexpected() const { return m_unexpected; }
+    void clearReceived()
+    {
+        m_acks.clear();
+        m_audible.clear();
+        m_unexpected.clear();
+    }
 
 signals:
     void acknowledged(quint16 reference);

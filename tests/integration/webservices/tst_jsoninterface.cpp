@@ -152,10 +152,13 @@ private slots:
              { QByteArray("{}"), QByteArray("[1]"), QByteArray(R"({"msgtype":"Event","event":{}})"),
                QByteArray(R"({"msgtype":"event","event":"arm"})"), request(R"("eventName":"Arm")"),
                QByteArray(R"({"msgtype":"event")"), settag("led9", R"("1")"),
-               settag("led0", R"("1")"), settag("led2x", R"("9")"), settag("led\u0662", R"("9")") })
+               settag("led0", R"("1")"), settag("led2x", R"("9")"), settag("led\u0662", R"("9")"),
+               // A repeated member whose earlier value is a container is dropped whole.
+               QByteArray(R"({"msgtype":"event","event":{"eventName":"arm"},"ev\u0065nt":{}})"),
+               request(R"("eventName":"settag","name":"led2","value":[],"value":"9")") })
             send(bad);
-        // Last, a request whose datagram goes on past a NUL.
-        send(settag("led1", R"("42")") + QByteArray("\0{\"x", 4));
+        // Last, a request whose datagram goes on past a NUL; the last of repeated values counts.
+        send(settag("led1", R"("7","value":"42")") + QByteArray("\0{\"x", 4));
         QTRY_COMPARE(m_link->getLedValue(1), 42);
         QCOMPARE(m_link->getLedValue(2), 0);
         QCOMPARE(log.messages().size(), 5);
