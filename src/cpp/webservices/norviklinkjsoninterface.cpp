@@ -1,20 +1,16 @@
 #include "norviklinkjsoninterface.h"
 
 #include "backlighthandler.h"
+#include "jsontext.h"
 #include "norvik_link.h"
 #include "tag.h"
 #include "tagdatabase.h"
 
-#include <QHash>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QTimer>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
-#include <cstring>
-#include <vector>
 
 namespace {
 // Text of a Qt warning taken as it is: the messages end in a separator that
@@ -24,107 +20,6 @@ void warn(const QString& text)
     qWarning("%s", qUtf8Printable(text));
 }
 
-// The string that starts at json[start] (a quote) with its escapes resolved as
-// the parser resolves them, also the lenient way it takes an unknown escape as
-// the character itself; false when it is cut short or a \u escape is broken.
-bool readString(const QByteArray& json, int start, int* end, QString* text)
-{
-    text->clear();
-    int run = start + 1;
-    for (int i = run; i < json.size(); ++i) {
-        const char c = json.at(i);
-        if (c != '"' && c != '\\')
-            continue;
-        text->append(QString::fromUtf8(json.constData() + run, i - run));
-        if (c == '"') {
-            *end = i;
-            return true;
-        }
-        if (++i >= json.size())
-            return false;
-        const char escaped = json.at(i);
-        if (escaped == 'u') {
-            const QByteArray hex = json.mid(i + 1, 4);
-            if (hex.size() != 4 || !std::all_of(hex.cbegin(), hex.cend(), [](char h) {
-                    return isxdigit(uchar(h));
-                }))
-                return false;
-            text->append(QChar(ushort(hex.toUInt(nullptr, 16))));
-            i += 4;
-        } else {
-            static const char letters[] = "bfnrt";
-            const char* at = escaped ? strchr(letters, escaped) : nullptr;
-            text->append(QLatin1Char(at ? "\b\f\n\r\t"[at - letters] : escaped));
-        }
-        run = i + 1;
-    }
-    return false;
-}
-
-// Whether an object of the text repeats a member whose earlier value is an
-// object or an array. Qt 5.15's parser keeps the last of repeated members and
-// loses the earlier containers without freeing them, so every such message
-// would leak memory. The scan follows strings and brackets only: wherever it
-// and the parser could disagree, the text is not JSON and the parser stops
-// before it finishes the object concerned.
-bool repeatsContainerMember(const QByteArray& json)
-{
-    enum Expect { Key, Value, Next };
-    struct Level
-    {
-        bool object;
-        Expect expect;
-        QString key;
-        QHash<QString, bool> members; // key -> an occurrence so far held a container
-    };
-    std::vector<Level> levels;
-    // False when the member just read repeats one whose earlier value was a container.
-    const auto member = [&levels](bool container) {
-        Level& level = levels.back();
-        level.expect = Next;
-        auto seen = level.members.find(level.key);
-        if (seen == level.members.end()) {
-            level.members.insert(level.key, container);
-            return true;
-        }
-        if (*seen)
-            return false;
-        *seen = container;
-        return true;
-    };
-    for (int i = 0; i < json.size(); ++i) {
-        const char c = json.at(i);
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
-            continue;
-        const bool awaited
-            = !levels.empty() && levels.back().object && levels.back().expect == Value;
-        if (c == '"') {
-            QString text;
-            if (!readString(json, i, &i, &text))
-                return false;
-            if (!levels.empty() && levels.back().object && levels.back().expect == Key) {
-                levels.back().key = text;
-                levels.back().expect = Value;
-            } else if (awaited && !member(false)) {
-                return true;
-            }
-        } else if (c == '{' || c == '[') {
-            if (awaited && !member(true))
-                return true;
-            levels.push_back({ c == '{', Key, QString(), {} });
-        } else if (c == '}' || c == ']') {
-            if (levels.empty())
-                return false;
-            levels.pop_back();
-        } else if (c == ',') {
-            if (!levels.empty() && levels.back().object)
-                levels.back().expect = Key;
-        } else if (c != ':' && awaited && !member(false)) {
-            return true;
-        }
-    }
-    return false;
-}
 } // namespace
 
 QJsonValue NorvikLinkJsonInterface::tagValue(const Tag* tag)
@@ -205,11 +100,8 @@ bool NorvikLinkJsonInterface::addPeriodicData(QString tagName, bool trigger)
 void NorvikLinkJsonInterface::processMessage(const QString& message)
 {
     const QByteArray text = message.toUtf8();
-    // Dropped as text that is not JSON; it would leak in the parser.
-    if (repeatsContainerMember(text))
-        return;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    const QJsonDocument document = JsonText::parse(text, &error);
     if (error.error != QJsonParseError::NoError)
         return;
     const QJsonObject msg = document.object();

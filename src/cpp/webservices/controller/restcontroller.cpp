@@ -2,6 +2,7 @@
 
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "jsontext.h"
 #include "mainthreadcall.h"
 #include "norvik_link.h"
 #include "norviklinkjsoninterface.h"
@@ -18,7 +19,7 @@ const QString touchModeTag = QStringLiteral("touch_mode");
 
 QJsonObject bodyObject(const tessiro::HttpRequest& request)
 {
-    return QJsonDocument::fromJson(request.getBody()).object();
+    return JsonText::parse(request.getBody()).object();
 }
 
 void addInvalid(QByteArray& error, const QByteArray& kind, const QByteArray& name)
