@@ -3,7 +3,7 @@
 
 // Small pieces shared by the whole-remote test, the desk runner and the
 // benchmarks: files of the remote's world in a temporary sysroot, waiting on
-// the event loop, and latency summaries.
+// the event loop, free loopback ports, and latency summaries.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +11,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -48,6 +50,14 @@ inline bool prepareSysroot(const QString& sysroot)
         && writeFile(gpio + QStringLiteral("gpio37/direction"), QByteArray())
         && writeFile(stopButton(sysroot), "1") && QDir().mkpath(sysroot + QStringLiteral("/etc"))
         && QDir().mkpath(sysroot + QStringLiteral("/var/lib/norviklinklibdata"));
+}
+
+// A loopback port that is free for the socket's kind at the time of the call
+// (a QTcpSocket or a QUdpSocket).
+inline quint16 freeLoopbackPort(QAbstractSocket&& socket = QTcpSocket())
+{
+    socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    return socket.localPort();
 }
 
 // Runs the event loop until `done` or the timeout; false on timeout. The loop

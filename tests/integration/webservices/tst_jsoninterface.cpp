@@ -34,11 +34,6 @@ QByteArray settag(const QByteArray& name, const QByteArray& value)
 {
     return request(R"("eventName":"settag","name":")" + name + R"(","value":)" + value);
 }
-quint16 freePort(QAbstractSocket&& socket)
-{
-    socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return socket.localPort();
-}
 int counterOf(const QVariant& message)
 {
     return QJsonDocument::fromJson(message.toByteArray()).object().value("counter").toInt(-1);
@@ -64,7 +59,7 @@ private:
 
     std::unique_ptr<JsonInterfaceUdpSocketServer> udp(int interval = 60000)
     {
-        m_in = freePort(QUdpSocket());
+        m_in = remoteworld::freeLoopbackPort(QUdpSocket());
         return std::make_unique<JsonInterfaceUdpSocketServer>(
             m_link, QString(), m_in, m_peer.localPort(), interval, nullptr);
     }
@@ -233,7 +228,7 @@ private slots:
 
         // One counter for both transports: between two WebSocket messages the
         // faster UDP stream has drawn numbers, and no number comes twice.
-        const quint16 port = freePort(QTcpSocket());
+        const quint16 port = remoteworld::freeLoopbackPort();
         JsonInterfaceWebSocketServer ws(m_link, QString(), port, 500, nullptr);
         QVERIFY(ws.addPeriodicData(QStringLiteral("switch_01"), false));
         QWebSocket a, b;
@@ -284,7 +279,7 @@ private slots:
         expectLog(QtInfoMsg, "Starting JsonInterfaceUdpServer at 127.0.0.1 port %1 listening at %2",
                   m_peer.localPort(), m_in);
         server->start();
-        const quint16 port = freePort(QTcpSocket());
+        const quint16 port = remoteworld::freeLoopbackPort();
         expectLog(QtInfoMsg, "JsonInterfaceWebSocketServer listening on 127.0.0.1 port %1", port);
         auto ws = std::make_unique<JsonInterfaceWebSocketServer>(m_link, "", port, 500, nullptr);
         QLoggingCategory::setFilterRules("default.info=false");

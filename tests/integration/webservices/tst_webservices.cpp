@@ -16,7 +16,6 @@
 #include <QNetworkDatagram>
 #include <QNetworkReply>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QWebSocket>
@@ -129,10 +128,8 @@ private slots:
                                        "tagDataValid;;\njoystick_01;0;\nstate;1;\n"
                                        "#touch_mode;1;\n//ru_battery;1;\n"));
         QVERIFY(m_udpPeer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        QTcpServer probe; // a port free for the WebSocket interface
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        m_webSocketPort = probe.serverPort();
-        probe.close();
+        m_webSocketPort = remoteworld::freeLoopbackPort(); // for the WebSocket interface
+        QVERIFY(m_webSocketPort != 0);
         // Intervals below the floors of 500 ms (WebSocket) and 200 ms (UDP).
         startRemote(QString(),
                     { { "websockets/enabled", true },
