@@ -11,8 +11,6 @@
 //     the remote's CPU meanwhile
 // Needs wrk and nginx (scripts/bench-web.sh installs them). Run it in a private
 // network namespace: unshare --net (with lo up); it only uses 127.0.0.1.
-#include "jsoninterfacewebsocketserver.h"
-#include "messagelog.h"
 #include "norvik_link.h"
 #include "remoteworld.h"
 #include "standins.h"
@@ -29,8 +27,6 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -210,13 +206,6 @@ QByteArray httpGet(QNetworkAccessManager& client, const QString& url, int* statu
     return body;
 }
 
-int freeLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 bool makeReadable(const QString& path)
 {
     return QFile::setPermissions(path,
@@ -366,22 +355,11 @@ double cpuOver(int ms)
     return 100 * (cpuSeconds() - before) / (wall.nsecsElapsed() / 1e9);
 }
 
-// The JSON interface over WebSocket with the sample's periodic-data list, 50
-// clients in a child process, process data arriving from the internal processor.
-void webSocketRun(NorvikLink* link, StandIns& world, const QString& crane, int clients, int seconds)
+// The JSON interface over WebSocket as the facade starts it from the configuration
+// (interval 500 ms, the sample's periodic-data list), 50 clients in a child
+// process, process data arriving from the internal processor.
+void webSocketRun(StandIns& world, int port, int clients, int seconds)
 {
-    const int port = freeLoopbackPort();
-    JsonInterfaceWebSocketServer server(link, QStringLiteral("127.0.0.1"), quint16(port), 500,
-                                        nullptr);
-    int periodic = 0;
-    const QList<QByteArray> rows = readFile(crane + "/config/periodicdata.csv").split('\n');
-    for (int i = 2; i < rows.size(); ++i) { // after the two header lines
-        const QList<QByteArray> cells = rows.at(i).trimmed().split(';');
-        if (cells.at(0).isEmpty() || cells.at(0).startsWith('#'))
-            continue;
-        periodic += server.addPeriodicData(QString::fromLatin1(cells.at(0)),
-                                           cells.value(1).trimmed() == "1");
-    }
     // Process data at 20 Hz with a moving joystick, as on the machine.
     world.process.startSending(50);
     QTimer joystick;
@@ -392,9 +370,9 @@ void webSocketRun(NorvikLink* link, StandIns& world, const QString& crane, int c
     });
     joystick.start(50);
 
-    std::printf("\nWebSocket: JSON interface on 127.0.0.1:%d, interval 500 ms, %d periodic tags "
-                "(periodicdata.csv), process data every 50 ms\n",
-                port, periodic);
+    std::printf("\nWebSocket: JSON interface on 127.0.0.1:%d, interval 500 ms, the periodic tags "
+                "of periodicdata.csv, process data every 50 ms\n",
+                port);
     std::printf("  remote CPU, no client, 5 s: %.1f%%\n", cpuOver(5000));
     std::fflush(stdout);
 
@@ -486,16 +464,6 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString crane = world.sample.appDir("crane");
-    {
-        QSettings config(crane + "/config/webservices.cfg", QSettings::IniFormat);
-        config.setValue("restapi/enabled", true);
-        config.setValue("restapi/host", "127.0.0.1");
-        config.setValue("restapi/port", 0);
-        config.setValue("restapi/minThreads", 1);
-        config.setValue("restapi/maxThreads", maxThreads);
-        config.setValue("restapi/cleanupInterval", cleanupInterval);
-        config.sync();
-    }
     // The 2 KB file, in the document root "../html" of the configuration folder.
     QByteArray staticFile = "<!DOCTYPE html><html><body><pre>\n";
     while (staticFile.size() < 2048 - 21)
@@ -505,24 +473,23 @@ int main(int argc, char** argv)
     Q_ASSERT(staticFile.size() == 2048);
     QDir().mkpath(crane + "/html");
     writeFile(crane + "/html/static2k.html", staticFile);
-    world.baseUnit.setAppDir(crane);
-
-    int port = 0;
-    NorvikLink* link = nullptr;
-    {
-        QLoggingCategory::setFilterRules("default.info=true\n*.warning=false");
-        MessageLog log;
-        link = new NorvikLink;
-        QLoggingCategory::setFilterRules("*.info=false\n*.warning=false");
-        const QRegularExpression started("^Starting REST API server on 127.0.0.1 port (\\d+)$");
-        for (const QString& line : log.messages(true))
-            if (started.match(line).hasMatch())
-                port = started.match(line).captured(1).toInt();
-    }
-    if (port <= 0) {
-        std::fprintf(stderr, "the REST API did not start\n");
+    const int port = freeLoopbackPort();
+    const int webSocketPort = freeLoopbackPort();
+    const bool webSockets = parser.value("ws-clients").toInt() > 0;
+    if (!world.setWebServices({ { "restapi/enabled", true },
+                                { "restapi/host", "127.0.0.1" },
+                                { "restapi/port", port },
+                                { "restapi/minThreads", 1 },
+                                { "restapi/maxThreads", maxThreads },
+                                { "restapi/cleanupInterval", cleanupInterval },
+                                { "websockets/enabled", webSockets },
+                                { "websockets/host", "127.0.0.1" },
+                                { "websockets/port", webSocketPort },
+                                { "websockets/interval", 500 } })) {
+        std::fprintf(stderr, "the web-services configuration could not be written\n");
         return 1;
     }
+    NorvikLink* link = new NorvikLink;
     waitFor([] { return false; }, 500); // let the start-up traffic settle
 
     // 50 tags spread evenly over the sample database (names that need no escaping),
@@ -654,8 +621,8 @@ int main(int argc, char** argv)
         printStatus(s.first, s.second, idle);
     std::fflush(stdout);
 
-    if (parser.value("ws-clients").toInt() > 0)
-        webSocketRun(link, world, crane, parser.value("ws-clients").toInt(),
+    if (webSockets)
+        webSocketRun(world, webSocketPort, parser.value("ws-clients").toInt(),
                      qMax(1, parser.value("ws-seconds").toInt()));
 
     // The facade's threads live until exit, as in the other benchmarks.
