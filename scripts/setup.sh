@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Installs what building, testing and the desk runner need on a Debian 12 machine
 # (as root), then configures and builds. Sourced by demo.sh and test.sh.
-#   NORVIK_BUILD_DIR   build folder (default: build)
-#   NORVIK_SANITIZE    e.g. address,undefined or thread (default: none)
-#   NORVIK_BUILD_TYPE  CMake build type (default: RelWithDebInfo)
+#   NORVIK_PRESET      configure preset of CMakePresets.json: default, asan, tsan
+#                      (default: default); its build folder is build or build-<preset>
+#   NORVIK_BUILD_DIR   another build folder
+#   NORVIK_SANITIZE    e.g. address,undefined or thread (overrides the preset's)
+#   NORVIK_BUILD_TYPE  CMake build type (overrides the preset's RelWithDebInfo)
 set -euo pipefail
 
 NORVIK_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-NORVIK_BUILD_DIR=${NORVIK_BUILD_DIR:-$NORVIK_SOURCE_DIR/build}
+NORVIK_PRESET=${NORVIK_PRESET:-default}
+if [ "$NORVIK_PRESET" = default ]; then
+    NORVIK_BUILD_DIR=${NORVIK_BUILD_DIR:-$NORVIK_SOURCE_DIR/build}
+else
+    NORVIK_BUILD_DIR=${NORVIK_BUILD_DIR:-$NORVIK_SOURCE_DIR/build-$NORVIK_PRESET}
+fi
 
 norvik_packages=(
     build-essential cmake ninja-build pkg-config
@@ -33,11 +40,11 @@ norvik_install_packages() {
 }
 
 norvik_build() {
-    local args=(-S "$NORVIK_SOURCE_DIR" -B "$NORVIK_BUILD_DIR" -G Ninja
-                -DCMAKE_BUILD_TYPE="${NORVIK_BUILD_TYPE:-RelWithDebInfo}")
-    args+=(-DNORVIK_SANITIZE="${NORVIK_SANITIZE:-}")
-    echo "== configuring $NORVIK_BUILD_DIR"
-    cmake "${args[@]}" >/dev/null
+    local args=(--preset "$NORVIK_PRESET" -B "$NORVIK_BUILD_DIR")
+    [ -n "${NORVIK_BUILD_TYPE:-}" ] && args+=(-DCMAKE_BUILD_TYPE="$NORVIK_BUILD_TYPE")
+    [ -n "${NORVIK_SANITIZE:-}" ] && args+=(-DNORVIK_SANITIZE="$NORVIK_SANITIZE")
+    echo "== configuring $NORVIK_BUILD_DIR (preset $NORVIK_PRESET)"
+    (cd "$NORVIK_SOURCE_DIR" && cmake "${args[@]}" >/dev/null)
     echo "== building"
     cmake --build "$NORVIK_BUILD_DIR" -j "$(nproc)"
 }
