@@ -3,6 +3,7 @@
 #include "backlighthandler.h"
 #include "jsontext.h"
 #include "norvik_link.h"
+#include "operationgate.h"
 #include "tag.h"
 #include "tagdatabase.h"
 
@@ -127,6 +128,10 @@ void NorvikLinkJsonInterface::processEvent(const QJsonObject& event)
     if (!m_norvikLink)
         return;
     const QString name = event.value(QLatin1String("eventName")).toString();
+    for (const char* operation : { "arm", "disarm", "closeapp" }) {
+        if (name == QLatin1String(operation) && !OperationGate::admit(operation))
+            return;
+    }
     if (name == QLatin1String("arm")) {
         m_norvikLink->arm();
     } else if (name == QLatin1String("disarm")) {

@@ -5,6 +5,7 @@
 #include "messagelog.h"
 #include "norvik_link.h"
 #include "notificationstoreage.h"
+#include "operationgate.h"
 #include "standins.h"
 #include "tag.h"
 #include "tagdatabase.h"
@@ -274,6 +275,19 @@ private slots:
         expectState(S::ARMED_ENABLED);
         QCOMPARE(call("POST", "/api/1.0/x/disarm").status, 200); // only the ending counts
         expectState(S::SELECTED);
+        // Repeated back to back, an operation passes at most once per interval.
+        QTest::qWait(OperationGate::intervalMs);
+        QSignalSpy requests(&m_world.events, &SystemEventPeer::requestReceived);
+        QElapsedTimer burst;
+        burst.start();
+        int passed = 0;
+        for (int i = 0; i < 8; ++i) {
+            const Reply reply = call("POST", "/api/1.0/disarm");
+            passed += reply.status == 200;
+            QVERIFY(reply.status == 200 || reply.reason == "Too many requests");
+        }
+        QVERIFY(passed >= 1 && passed <= 1 + burst.elapsed() / OperationGate::intervalMs);
+        QTRY_COMPARE(requests.size(), passed);
 
         QCOMPARE(call("POST", "/api/1.0/acknotify", R"({"reference":32})").status, 200);
         QTRY_VERIFY(m_world.notifications.acknowledgements().contains(32));

@@ -1,5 +1,7 @@
 #include "restcontroller.h"
 
+#include "operationgate.h"
+
 #include "httprequest.h"
 #include "httpresponse.h"
 #include "jsontext.h"
@@ -8,6 +10,7 @@
 #include "norviklinkjsoninterface.h"
 #include "notificationstorageelement.h"
 #include "notificationstoreage.h"
+#include "operationgate.h"
 #include "tag.h"
 #include "tagdatabase.h"
 
@@ -224,6 +227,12 @@ QByteArray RestController::putRequest(const QByteArray& path, const tessiro::Htt
 
 QByteArray RestController::postRequest(const QByteArray& path, const tessiro::HttpRequest& request)
 {
+    const char* operation = path.endsWith("/arm") ? "arm"
+        : path.endsWith("/disarm")                ? "disarm"
+        : path.endsWith("/closeapp")              ? "closeapp"
+                                                  : nullptr;
+    if (operation && !OperationGate::admit(operation))
+        return QByteArrayLiteral("Too many requests");
     if (path.endsWith("/arm")) {
         m_norvikLink->arm();
     } else if (path.endsWith("/disarm")) {
