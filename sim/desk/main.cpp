@@ -173,6 +173,17 @@ int main(int argc, char** argv)
                          line() << "launcher  " << command << " " << data << "\n";
                      });
 
+    // What the summary counts; the stand-ins' own records are forgotten every round, so
+    // a long run keeps its memory.
+    int statusFrames = 0, popupsAcknowledged = 0, baseUnitCommands = 0, launcherCommands = 0;
+    const auto tally = [&] {
+        statusFrames += processData.statusFrames().size();
+        popupsAcknowledged += notifications.acknowledgements().size();
+        baseUnitCommands += baseUnit.receivedCount(BaseUnitSimulator::CMD);
+        launcherCommands += launcher.commands().size();
+        world.forgetRecords();
+    };
+
     // The script, on a 100 ms tick, repeated every 14 s.
     int tick = 0;
     int charge = 80;
@@ -181,6 +192,8 @@ int main(int argc, char** argv)
     QObject::connect(&script, &QTimer::timeout, [&] {
         const int t = ++tick * 100;
         const int phase = t % 14000;
+        if (phase == 0)
+            tally();
         if (phase == 300) {
             line() << "script    the internal processor starts the handshake\n";
             events.sendEvent(SystemEventService::RESET);
@@ -255,6 +268,7 @@ int main(int argc, char** argv)
     script.start(100);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
+    tally();
 
     const auto value = [tags](const char* name) {
         Tag* tag = tags->get(QString::fromLatin1(name));
@@ -268,10 +282,10 @@ int main(int argc, char** argv)
         << "  link status (g_link_status) " << value("g_link_status") << "\n"
         << "  remote identity          " << value("ru_identity") << "\n"
         << "  retransmissions          " << retransmissions << "\n"
-        << "  status frames to IP      " << processData.statusFrames().size() << "\n"
-        << "  popups acknowledged      " << notifications.acknowledgements().size() << "\n"
-        << "  base-unit commands       " << baseUnit.receivedCount(BaseUnitSimulator::CMD) << "\n"
-        << "  launcher commands        " << launcher.commands().size() << "\n"
+        << "  status frames to IP      " << statusFrames << "\n"
+        << "  popups acknowledged      " << popupsAcknowledged << "\n"
+        << "  base-unit commands       " << baseUnitCommands << "\n"
+        << "  launcher commands        " << launcherCommands << "\n"
         << "  battery, charge state    " << value("ru_battery") << " %, "
         << value("ru_charge_state") << " %\n"
         << "  backlight, light         " << value("backlightIntensity") << ", "

@@ -51,6 +51,18 @@ public:
         return config.status() == QSettings::NoError;
     }
     QString stopButton() const { return remoteworld::stopButton(sysroot.path()); }
+    // The stand-ins record everything that reaches them, for tests to look at; a run that
+    // goes on for hours forgets those records from time to time.
+    void forgetRecords()
+    {
+        ip.clearReceived();
+        parameters.clearRequests();
+        notifications.clearReceived();
+        process.clearStatusFrames();
+        baseUnit.clearReceived();
+        launcher.clearReceived();
+        i2c.clearTrace();
+    }
 
     SampleInstall sample;
     QTemporaryDir sysroot;
