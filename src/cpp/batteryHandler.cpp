@@ -73,6 +73,10 @@ void battery::recieveBatteryData(quint8 address, quint8 reg, QByteArray data)
     if (address != batteryI2CAddress)
         return;
     batteryReadWatchDog->stop();
+    if (gaugeSilent) {
+        gaugeSilent = false;
+        qInfo("batteryHandler: the battery gauge answers again");
+    }
     if (data.size() < 2)
         return;
     const int value = qint16(quint8(data[0]) | quint8(data[1]) << 8);
@@ -100,6 +104,10 @@ void battery::recieveBatteryData(quint8 address, quint8 reg, QByteArray data)
 
 void battery::batteryWatchDogTimeout()
 {
+    if (!gaugeSilent) {
+        gaugeSilent = true;
+        qWarning("batteryHandler: no answer from the battery gauge, battery values cleared");
+    }
     for (Tag* tag : { batteryDesignCapacityTag.data(), ruBatteryTag.data(), chargeStateTag.data() })
         if (tag)
             tag->setValue(QVariant(0));

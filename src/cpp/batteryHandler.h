@@ -20,7 +20,8 @@ class i2cHandler;
 // charge, and first the design capacity while it is not known (0). Each cycle
 // arms a 7600 ms watchdog unless it runs already; any answer of the gauge
 // stops it. When it fires, the three tags read 0 (so the capacity is read
-// again) and it keeps firing while the gauge stays silent.
+// again) and it keeps firing while the gauge stays silent; the first time
+// in a silence is logged.
 //
 // The timers are children named "batteryRead" and "batteryWatchDog"; they run
 // on the owner's thread and go with the object. Tags held here are guarded:
@@ -60,6 +61,8 @@ private:
     QPointer<Tag> chargeStateTag;
     QPointer<Tag> ruBatteryTag;
     const QString batteryDesignCapacityName = QStringLiteral("bat_cap");
+    // Set when the watchdog found the gauge silent, cleared by its next answer.
+    bool gaugeSilent = false;
 };
 
 #endif

@@ -126,8 +126,18 @@ void WifiSetupAndStatus::checkSignalStrength()
 {
     QString wifiDevice;
     QDBusMessage reply;
-    if (call(busName, NM_PATH, NM_INTERFACE, QStringLiteral("GetDevices"), {}, &reply)
-        && !reply.arguments().isEmpty()) {
+    const bool reached
+        = call(busName, NM_PATH, NM_INTERFACE, QStringLiteral("GetDevices"), {}, &reply);
+    // Only the change is reported: the poll goes on every second while NetworkManager or the
+    // bus daemon is away.
+    if (reached != networkManagerReached) {
+        networkManagerReached = reached;
+        if (reached)
+            qInfo("WiFi: NetworkManager reachable again");
+        else
+            qWarning("WiFi: NetworkManager is not reachable, signal strength shows 0");
+    }
+    if (reached && !reply.arguments().isEmpty()) {
         const QList<QDBusObjectPath> devices = objectPaths(reply.arguments().constFirst());
         for (const QDBusObjectPath& device : devices) {
             if (readProperty(busName, device.path(), NM_DEVICE, QStringLiteral("Interface"))

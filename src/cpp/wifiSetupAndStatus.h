@@ -62,6 +62,8 @@ private:
     TagDatabase* tagDatabase;
     Tag* rssiTag = nullptr;
     const QString busName;
+    // Whether the last poll reached NetworkManager; a change is logged once.
+    bool networkManagerReached = true;
 };
 
 #endif
