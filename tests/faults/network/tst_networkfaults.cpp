@@ -1,8 +1,6 @@
-// Faults around a whole remote: the base unit switched off or cutting its line, the base
-// unit talking nonsense, the system bus gone, an I2C device silent, the HTTP server abused.
-// The facade runs on the sample installation against the stand-ins throughout. In every
-// fault the machine stop is pressed, and it must reach the base unit whenever there is a
-// path to it.
+// Faults around a whole remote (the facade on the sample installation, the stand-ins
+// around it). In every fault the machine stop is pressed, and it must reach the base unit
+// whenever there is a path to it.
 #include "backlighthandler.h"
 #include "messagelog.h"
 #include "norvik_link.h"
@@ -12,7 +10,7 @@
 
 #include <QtTest>
 
-#include <memory>
+#include <deque>
 
 using BU = BaseUnitSimulator;
 
@@ -26,11 +24,6 @@ const QByteArray k503
     = "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 const QByteArray kAsk = "GET /api/1.0/tags/?id=ru_identity HTTP/1.1\r\nConnection: close\r\n\r\n";
 
-int threadCount()
-{
-    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
-}
-
 struct Client
 {
     QTcpSocket socket;
@@ -42,7 +35,6 @@ struct Client
         socket.write(request);
     }
     bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
-    bool answered() const { return closed() && received.contains("\"ru_identity\":4660"); }
 };
 } // namespace
 
@@ -57,25 +49,16 @@ class tst_NetworkFaults : public QObject
 
     Tag* tag(const char* name) const { return m_link->getTags()->get(QString::fromLatin1(name)); }
     int linkStatus() const { return tag("g_link_status")->getValue().toInt(); }
-    int commands(const QByteArray& payload) const
+    QByteArrayList commands() const
     {
-        int n = 0;
+        QByteArrayList out;
         for (const BU::Received& r : m_bu.received(BU::CMD))
-            n += r.payload == payload;
-        return n;
+            out << r.payload;
+        return out;
     }
     bool press(bool pressed)
     {
         return remoteworld::writeFile(m_world.stopButton(), pressed ? "0" : "1");
-    }
-    // Index of the last message of that id the base unit received, -1 for none.
-    int lastIndex(quint8 id) const
-    {
-        const auto all = m_bu.received();
-        for (int i = all.size() - 1; i >= 0; --i)
-            if (all.at(i).id == id)
-                return i;
-        return -1;
     }
     // The machine stop pressed now reaches the base unit within `ms`; then it is released.
     void stopReaches(int ms = 3000)
@@ -84,7 +67,6 @@ class tst_NetworkFaults : public QObject
         QSignalSpy released(m_link, &NorvikLink::stopReleased);
         QVERIFY(press(true));
         QTRY_VERIFY_WITH_TIMEOUT(m_bu.receivedCount(BU::E_STOP) > before, ms);
-        QCOMPARE(m_bu.received(BU::E_STOP).last().payload, QByteArray(1, '\0'));
         QVERIFY(press(false));
         QTRY_COMPARE(released.count(), 1);
     }
@@ -94,7 +76,7 @@ class tst_NetworkFaults : public QObject
         QTRY_COMPARE(linkStatus(), 1); // STATE_OPERATIONAL
     }
     // Milliseconds from a moment on the base unit's clock to its last connection.
-    double sinceToLastConnection(qint64 ns) const
+    double toLastConnection(qint64 ns) const
     {
         return (m_bu.connectionTimesNs().last() - ns) / 1e6;
     }
@@ -110,8 +92,7 @@ private slots:
                                          { "restapi/port", m_http },
                                          { "restapi/maxThreads", 4 },
                                          { "restapi/readTimeout", 1500 },
-                                         { "restapi/cleanupInterval", 100 },
-                                         { "restapi/maxRequestSize", 2000 } }));
+                                         { "restapi/cleanupInterval", 100 } }));
         m_link = new NorvikLink;
         m_world.events.sendEvent(SystemEventService::RESET);
         expectLinkUp();
@@ -127,29 +108,25 @@ private slots:
         const int connections = m_bu.connectionCount();
         const int inits = m_bu.receivedCount(BU::INIT);
         m_link->sendCmd(QByteArray("before"));
-        QTRY_COMPARE(commands("before"), 1);
+        QTRY_COMPARE(commands(), QByteArrayList { "before" });
         m_bu.setRunning(false);
         QTRY_COMPARE(linkStatus(), 2); // STATE_NO_LINK
         m_link->sendCmd(QByteArray("while off"));
-        QSignalSpy pressed(m_link, &NorvikLink::stopPressed);
         QVERIFY(press(true));
-        QTRY_COMPARE(pressed.count(), 1);
-        QTest::qWait(2500); // attempts against nobody
+        QTest::qWait(2500); // the stop is seen, attempts go against nobody
         const qint64 restarted = m_bu.elapsedNs();
         const int stops = m_bu.receivedCount(BU::E_STOP);
         m_bu.setRunning(true);
         expectLinkUp();
-        QCOMPARE(m_bu.connectionCount(), connections + 1);
-        QVERIFY2(sinceToLastConnection(restarted) < 2500,
-                 qPrintable(QString::number(sinceToLastConnection(restarted))));
+        QVERIFY(toLastConnection(restarted) < 2500);
         QTRY_COMPARE(m_bu.receivedCount(BU::E_STOP), stops + 1);
-        QVERIFY(lastIndex(BU::E_STOP) > lastIndex(BU::INIT));
+        QVERIFY(m_bu.received(BU::E_STOP).last().receivedNs > m_bu.connectionTimesNs().last());
         QSignalSpy released(m_link, &NorvikLink::stopReleased);
         QVERIFY(press(false));
         QTRY_COMPARE(released.count(), 1);
 
         m_link->sendCmd(QByteArray("cut"));
-        QTRY_COMPARE(commands("cut"), 1);
+        QTRY_COMPARE(commands().size(), 2);
         QSignalSpy decoded(m_link, &NorvikLink::recvBinaryCmd);
         const qint64 cut = m_bu.elapsedNs();
         m_bu.cutInMessage(BU::CMD, "half a message", 15);
@@ -157,13 +134,12 @@ private slots:
         expectLinkUp();
         QCOMPARE(m_bu.connectionCount(), connections + 2);
         QCOMPARE(m_bu.receivedCount(BU::INIT), inits + 2);
-        QVERIFY2(sinceToLastConnection(cut) > 800 && sinceToLastConnection(cut) < 3500,
-                 qPrintable(QString::number(sinceToLastConnection(cut))));
+        QVERIFY(toLastConnection(cut) > 800 && toLastConnection(cut) < 3500);
         m_bu.sendCommand("whole");
         QTRY_COMPARE(decoded.count(), 1);
         QCOMPARE(decoded.at(0).at(0).toByteArray(), QByteArray("whole"));
-        QCOMPARE(commands("before") + commands("cut"), 2);
-        QVERIFY(commands("while off") <= 1);
+        // Given while there was no path: dropped, neither queued nor sent twice.
+        QCOMPARE(commands(), (QByteArrayList { "before", "cut" }));
     }
 
     // Bytes that are no message: dropped with their log line. A message that claims more
@@ -203,6 +179,7 @@ private slots:
         // The way to the base unit stays open while its stream is garbled.
         stopReaches();
         QCOMPARE(m_bu.connectionCount(), connections);
+        const int stops = m_bu.receivedCount(BU::E_STOP);
         QTRY_VERIFY_WITH_TIMEOUT(messages.messages().contains(log), 5000);
         m_bu.setHeartbeatInterval(250);
         QTRY_COMPARE_WITH_TIMEOUT(m_bu.connectionCount(), connections + int(recovers), 5000);
@@ -210,17 +187,24 @@ private slots:
         m_bu.sendCommand("after");
         QTRY_COMPARE(decoded.count(), 1);
         QCOMPARE(decoded.at(0).at(0).toByteArray(), QByteArray("after"));
-        QCOMPARE(m_bu.connectionCount(), connections + int(recovers));
+        QCOMPARE(m_bu.receivedCount(BU::E_STOP), stops); // released: not sent on handshakes
     }
 
-    // The bus daemon with NetworkManager gone: logged once, the strength reads 0, the
-    // remote goes on; once both are back the signal is read again.
+    // NetworkManager hung, then gone with its bus daemon: each outage logged once, the
+    // strength reads 0 and the facade's thread goes on; once back the signal is read again.
     void systemBusGoneAndBack()
     {
         NetworkManagerBus& nm = m_world.networkManager;
+        // The configured network was joined at start-up.
+        QCOMPARE(nm.lastUpdate()["802-11-wireless"]["ssid"].toByteArray(),
+                 QByteArray("norvik-sample"));
         QVERIFY(nm.setStrength(61));
         QTRY_COMPARE_WITH_TIMEOUT(tag("g_link_rssi")->getValue().toInt(), 61, 5000);
         MessageLog log;
+        QVERIFY(nm.hang(4));
+        stopReaches(); // every bus call waits a bounded time, not QtDBus's 25 s
+        QTRY_COMPARE_WITH_TIMEOUT(tag("g_link_rssi")->getValue().toInt(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(tag("g_link_rssi")->getValue().toInt(), 61, 10000);
         nm.stop();
         QTRY_COMPARE_WITH_TIMEOUT(tag("g_link_rssi")->getValue().toInt(), 0, 5000);
         stopReaches();
@@ -228,8 +212,8 @@ private slots:
         QVERIFY(nm.start());
         QVERIFY(nm.setStrength(47));
         QTRY_COMPARE_WITH_TIMEOUT(tag("g_link_rssi")->getValue().toInt(), 47, 5000);
-        QCOMPARE(log.messages().filter("NetworkManager").join('\n'),
-                 QString("WiFi: NetworkManager is not reachable, signal strength shows 0"));
+        const QString lost = "WiFi: NetworkManager is not reachable, signal strength shows 0";
+        QCOMPARE(log.messages(), QStringList({ lost, lost }));
     }
 
     // A gauge that stops answering: logged once, and its values are cleared rather than
@@ -240,11 +224,13 @@ private slots:
         SimulatedI2cBus& bus = m_world.i2c;
         m_link->findChild<QTimer*>("batteryRead")->setInterval(200);
         m_link->findChild<QTimer*>("batteryWatchDog")->setInterval(1000);
-        bus.setDesignCapacity(2000);
         bus.setAverageCurrent(-100);
         bus.setRelativeStateOfCharge(87);
         QTRY_COMPARE_WITH_TIMEOUT(tag("ru_battery")->getValue().toInt(), 87, 4000);
         QTRY_COMPARE(tag("ru_charge_state")->getValue().toInt(), -5);
+        QSignalSpy updates(tag("ru_battery"), &Tag::valueUpdated);
+        QTest::qWait(1500); // answers keep the watchdog from running out
+        QCOMPARE(updates.count(), 0);
 
         MessageLog log;
         bus.setFault(SimulatedI2cBus::GAUGE, SimulatedI2cBus::NoAcknowledge);
@@ -267,7 +253,6 @@ private slots:
         QTRY_COMPARE(tag("ru_charge_state")->getValue().toInt(), -5);
 
         bus.setFault(SimulatedI2cBus::LIGHT_SENSOR, SimulatedI2cBus::TimeOut);
-        bus.clearTrace();
         bus.setLightResult(0, 0);
         stopReaches();
         bus.setRelativeStateOfCharge(55);
@@ -284,7 +269,8 @@ private slots:
     // shrink back when idle.
     void httpAbuse()
     {
-        const int threads = threadCount();
+        const auto threadCount = [] { return QDir("/proc/self/task").count() - 2; }; // . and ..
+        const uint threads = threadCount();
         MessageLog log;
         Client silent(m_http);
         Client slow(m_http);
@@ -294,13 +280,12 @@ private slots:
         trickle.start(300);
         QTRY_VERIFY_WITH_TIMEOUT(silent.closed() && slow.closed(), 5000);
         QVERIFY(silent.received.isEmpty() && slow.received.isEmpty());
-        QVERIFY(sent < kAsk.size());
 
         const QList<QPair<QByteArray, QString>> oversize {
-            { "GET /" + QByteArray(2500, 'a'), "HttpRequest: received too many bytes" },
-            { "GET / HTTP/1.1\r\n" + QByteArray("X-Pad: 0123456789\r\n").repeated(120),
+            { "GET /" + QByteArray(17000, 'a'), "HttpRequest: received too many bytes" },
+            { "GET / HTTP/1.1\r\n" + QByteArray("X-Pad: 0123456789\r\n").repeated(900),
               "HttpRequest: received too many bytes" },
-            { "POST /api/1.0/tags HTTP/1.1\r\nContent-Length: 2001\r\n\r\n",
+            { "POST /api/1.0/tags HTTP/1.1\r\nContent-Length: 16001\r\n\r\n",
               "HttpRequest: expected body is too large" }
         };
         for (const auto& request : oversize) {
@@ -310,26 +295,32 @@ private slots:
             QVERIFY(log.messages().contains(request.second));
         }
 
-        std::vector<std::unique_ptr<Client>> flood;
-        for (int i = 0; i < 10; ++i)
-            flood.emplace_back(new Client(m_http));
-        const auto refused = [&flood] {
-            return std::count_if(flood.cbegin(), flood.cend(),
-                                 [](const auto& c) { return c->closed() && c->received == k503; });
-        };
-        QTRY_COMPARE(refused(), 6);
+        // A keep-alive client answered and then idle holds its handler like the flood.
+        Client idle(m_http, QByteArray(kAsk).replace("close", "keep-alive"));
+        QTRY_VERIFY(idle.received.contains("\"ru_identity\":4660"));
+        std::deque<Client> flood;
+        for (int i = 0; i < 9; ++i)
+            flood.emplace_back(m_http);
+        QTRY_COMPARE(
+            std::count_if(flood.cbegin(), flood.cend(),
+                          [](const Client& c) { return c.closed() && c.received == k503; }),
+            6L);
         Client during(m_http, kAsk);
         QTRY_VERIFY(during.closed());
         QCOMPARE(during.received, k503);
         QCOMPARE(threadCount(), threads + 4);
         stopReaches();
         QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(flood.cbegin(), flood.cend(), [](const auto& c) { return c->closed(); }),
+            idle.closed()
+                && std::all_of(flood.cbegin(), flood.cend(), std::mem_fn(&Client::closed)),
             5000);
+        QVERIFY(idle.received.endsWith("0\r\n\r\n")); // cut without a word
         Client after(m_http, kAsk);
-        QTRY_VERIFY(after.answered());
-        QVERIFY(after.received.startsWith("HTTP/1.1 200 "));
+        QTRY_VERIFY(after.closed() && after.received.startsWith("HTTP/1.1 200 "));
+        QVERIFY(after.received.contains("\"ru_identity\":4660"));
         QTRY_COMPARE(threadCount(), threads + 1); // "minThreads" idle handlers stay
+        QTest::qWait(500);
+        QCOMPARE(threadCount(), threads + 1);
     }
 };
 
