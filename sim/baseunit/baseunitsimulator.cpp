@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <sys/socket.h>
+
 namespace {
 const QByteArray kMagic("LrdA");
 constexpr int kHeaderSize = 12;
@@ -132,6 +134,25 @@ void BaseUnitSimulator::setRefuseConnections(bool refuse)
         qWarning() << "Base unit simulator cannot listen again on" << _address << _port
                    << _server->errorString();
     }
+}
+
+void BaseUnitSimulator::setRunning(bool running)
+{
+    setRefuseConnections(!running);
+    if (!running)
+        dropConnection();
+}
+
+void BaseUnitSimulator::cutInMessage(quint8 id, const QByteArray& payload, int bytes)
+{
+    if (!_client || _client->state() != QAbstractSocket::ConnectedState)
+        return;
+    stopTraffic();
+    _client->write(encode(id, payload, wallClock() - _timestampOffset).left(bytes));
+    _client->flush();
+    // Only the sending direction ends: closing a socket with unread input resets the
+    // connection, and the peer might lose the half message before reading it.
+    ::shutdown(int(_client->socketDescriptor()), SHUT_WR);
 }
 
 QVector<BaseUnitSimulator::Received> BaseUnitSimulator::received(quint8 id) const

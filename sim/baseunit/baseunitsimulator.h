@@ -94,6 +94,11 @@ public:
     bool isSilent() const { return _silent; }
     void dropConnection();
     void setRefuseConnections(bool refuse);
+    // Switched off (the listener and the connection gone) and on again on the same address.
+    void setRunning(bool running);
+    // Writes the first `bytes` of a message and then ends the stream: the peer reads half a
+    // message followed by the end of the connection.
+    void cutInMessage(quint8 id, const QByteArray& payload, int bytes);
     // Writes every message in pieces of this many bytes, one piece per event-loop turn; 0 off.
     void setSplitSize(int bytes) { _splitSize = bytes; }
     void setGarbagePrefix(const QByteArray& garbage) { _garbage = garbage; }

@@ -9,7 +9,8 @@
 // in which the internal processor stops answering; meanwhile the battery drains and
 // charges, the light and the WiFi signal change, and the touch panel switches to glove
 // mode and reports water. The REST API, a status page and the live WebSocket
-// feed are served on loopback all along.
+// feed are served on loopback all along. With --fault, the named faults are switched
+// on during a stretch of each round.
 #include "backlighthandler.h"
 #include "norvik_link.h"
 #include "standins.h"
@@ -28,6 +29,7 @@
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 #include <QWebSocket>
@@ -35,6 +37,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -59,7 +63,23 @@ int main(int argc, char** argv)
     parser.addOption({ "log", "Show the library's own log." });
     parser.addOption({ "http-port", "Port of the REST API and the status page (default 8080).",
                        "port", "8080" });
+    // Faults of the remote's surroundings, switched on from 5 s to 13.5 s of each round.
+    const QStringList faultNames { "baseunit-restart", "baseunit-cut", "baseunit-garbage",
+                                   "dbus-gone",        "i2c-silent",   "http-flood" };
+    parser.addOption(
+        { "fault",
+          "Switch a fault on during each round (repeatable): " + faultNames.join(", ") + ".",
+          "name" });
     parser.process(app);
+    const QStringList faults = parser.values("fault");
+    for (const QString& fault : faults) {
+        if (!faultNames.contains(fault)) {
+            out << "unknown fault " << fault << "\n";
+            return 1;
+        }
+    }
+    const auto faultOn
+        = [&faults](const char* name) { return faults.contains(QLatin1String(name)); };
     const int seconds = qMax(2, parser.value("seconds").toInt());
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
@@ -183,6 +203,45 @@ int main(int argc, char** argv)
         launcherCommands += launcher.commands().size();
         world.forgetRecords();
     };
+    // More connections than the REST API has handlers for, while http-flood is on.
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    const auto switchFaults = [&](bool on) {
+        if (faultOn("baseunit-restart")) {
+            line() << "fault     base unit " << (on ? "switched off" : "switched on again") << "\n";
+            baseUnit.setRunning(!on);
+        }
+        if (faultOn("baseunit-cut") && on) {
+            line() << "fault     base unit cuts its line in the middle of a message\n";
+            baseUnit.cutInMessage(BaseUnitSimulator::CMD, "cut short", 15);
+        }
+        if (faultOn("baseunit-garbage") && on) {
+            line() << "fault     base unit sends garbage and a message that never ends\n";
+            baseUnit.sendRaw("\x01\x02 garbage \xff");
+            baseUnit.sendRaw(QByteArray("LrdA\x03\x00\xff\xff\0\0\0\0", 12));
+        }
+        if (faultOn("dbus-gone")) {
+            line() << "fault     system bus with NetworkManager " << (on ? "gone" : "back") << "\n";
+            if (on)
+                world.networkManager.stop();
+            else
+                world.networkManager.start();
+        }
+        if (faultOn("i2c-silent")) {
+            line() << "fault     battery gauge " << (on ? "silent" : "answers again") << "\n";
+            world.i2c.setFault(SimulatedI2cBus::GAUGE,
+                               on ? SimulatedI2cBus::NoAcknowledge : SimulatedI2cBus::NoFault);
+        }
+        if (faultOn("http-flood")) {
+            line() << "fault     " << (on ? "120 idle connections to" : "idle connections leave")
+                   << " the REST API\n";
+            for (int i = 0; on && i < 120; ++i) {
+                flood.emplace_back(new QTcpSocket);
+                flood.back()->connectToHost(QHostAddress::LocalHost, quint16(httpPort));
+            }
+            if (!on)
+                flood.clear();
+        }
+    };
 
     // The script, on a 100 ms tick, repeated every 14 s.
     int tick = 0;
@@ -194,6 +253,8 @@ int main(int argc, char** argv)
         const int phase = t % 14000;
         if (phase == 0)
             tally();
+        if (phase == 5000 || phase == 13500)
+            switchFaults(phase == 5000);
         if (phase == 300) {
             line() << "script    the internal processor starts the handshake\n";
             events.sendEvent(SystemEventService::RESET);

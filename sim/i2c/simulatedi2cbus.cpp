@@ -27,13 +27,13 @@ struct SimulatedI2cCalls
         }
         return call(current);
     }
-    static void pause()
+    static void pause(int fd)
     {
         int us = 0;
         {
             std::lock_guard<std::mutex> lock(registry);
             if (current)
-                us = current->delay();
+                us = current->delay(fd);
         }
         if (us > 0)
             QThread::usleep(ulong(us));
@@ -48,14 +48,14 @@ struct SimulatedI2cCalls
     }
     static ssize_t write(int fd, const void* buffer, size_t count)
     {
-        pause();
+        pause(fd);
         return serve<ssize_t>([=](SimulatedI2cBus* bus) {
             return bus->transfer(fd, static_cast<char*>(const_cast<void*>(buffer)), count, false);
         });
     }
     static ssize_t read(int fd, void* buffer, size_t count)
     {
-        pause();
+        pause(fd);
         return serve<ssize_t>([=](SimulatedI2cBus* bus) {
             return bus->transfer(fd, static_cast<char*>(buffer), count, true);
         });
@@ -174,10 +174,12 @@ void SimulatedI2cBus::setTransferDelay(int microseconds)
     m_delayUs = microseconds;
 }
 
-int SimulatedI2cBus::delay() const
+int SimulatedI2cBus::delay(int fd) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_delayUs;
+    const auto device = m_devices.find(quint8(m_descriptors.value(fd, -1)));
+    const bool stuck = device != m_devices.end() && device->fault == TimeOut;
+    return m_delayUs + (stuck ? TIME_OUT_US : 0);
 }
 
 QStringList SimulatedI2cBus::trace() const
@@ -259,6 +261,8 @@ long SimulatedI2cBus::transfer(int fd, char* buffer, size_t count, bool isRead)
     auto device = m_devices.find(quint8(address));
     if (address < 0 || device == m_devices.end() || device->fault == NoAcknowledge)
         return fail("nak", ENXIO);
+    if (device->fault == TimeOut)
+        return fail("timeout", ETIMEDOUT);
     if (!isRead) {
         if (count > 0) {
             device->pointer = quint8(buffer[0]);

@@ -32,12 +32,14 @@ public:
     enum Fault {
         NoFault,
         NoAcknowledge, // the device ignores its address: writes and reads fail
-        ShortRead // reads return one byte less than asked for
+        ShortRead, // reads return one byte less than asked for
+        TimeOut // the device holds the clock low: each transfer fails after TIME_OUT_US
     };
 
     static constexpr quint8 GAUGE = 0x0B;
     static constexpr quint8 BACKLIGHT = 0x2D;
     static constexpr quint8 LIGHT_SENSOR = 0x44;
+    static constexpr int TIME_OUT_US = 30000;
 
     SimulatedI2cBus();
     ~SimulatedI2cBus();
@@ -68,7 +70,7 @@ public:
 
     // Every write and read on the wire, oldest first: "w 2d 00 85 db" (address,
     // then the bytes) or "r 0b 2" (address, count asked for); one that failed
-    // ends in " nak", " short" or " gone".
+    // ends in " nak", " timeout", " short" or " gone".
     QStringList trace() const;
     void clearTrace();
     QStringList openedPaths() const;
@@ -87,7 +89,7 @@ private:
     int select(int fd, unsigned long request, unsigned long address);
     long transfer(int fd, char* buffer, size_t count, bool isRead);
     int close(int fd);
-    int delay() const;
+    int delay(int fd) const;
     void setWord(quint8 address, quint8 reg, quint16 value, bool bigEndian);
     quint16 bigEndianWord(quint8 address, quint8 reg) const;
 

@@ -6,7 +6,6 @@
 // torn down and brought up again in the ways a remote starts and stops.
 #include "app.h"
 #include "appdatabase.h"
-#include "backlighthandler.h"
 #include "messagelog.h"
 #include "norvik_link.h"
 #include "notificationstoreage.h"
@@ -252,28 +251,10 @@ private slots:
         QCOMPARE(object->property("armed").toInt(), int(S::ARMED_ENABLED));
     }
 
-    // Battery, backlight, light, touch and WiFi as the interface sees them.
-    void peripherals()
+    void touchMode()
     {
-        SimulatedI2cBus& bus = m_world.i2c;
-        bus.setDesignCapacity(2000);
-        bus.setAverageCurrent(-100);
-        bus.setRelativeStateOfCharge(87);
-        QTRY_COMPARE_WITH_TIMEOUT(tag("ru_battery")->getValue().toInt(), 87, 8000);
-        QTRY_COMPARE(tag("ru_charge_state")->getValue().toInt(), -5);
-        // QML sets the backlight through the handler the facade hands out.
-        QVERIFY(QMetaObject::invokeMethod(m_link->getBacklightHandler(), "setBacklightIntesity",
-                                          Q_ARG(QVariant, 1.0)));
-        QTRY_COMPARE(bus.brightness(), quint16(0xFFFF));
-        bus.setLightResult(3, 0x456);
-        QTRY_COMPARE(tag("light_sensor_value")->getValue().toFloat(), 88.8f);
         m_link->setTouchMode(2);
         QCOMPARE(tag("touch_mode")->getValue().toInt(), 2);
-        // The configured network was joined at start-up; the signal follows the access point.
-        QCOMPARE(m_world.networkManager.lastUpdate()["802-11-wireless"]["ssid"].toByteArray(),
-                 QByteArray("norvik-sample"));
-        m_world.networkManager.setStrength(42);
-        QTRY_COMPARE_WITH_TIMEOUT(tag("g_link_rssi")->getValue().toUInt(), 42u, 5000);
     }
 
     void ledBytes()

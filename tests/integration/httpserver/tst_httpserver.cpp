@@ -122,8 +122,6 @@ private slots:
     void exchange();
     void keepAliveAndPipelining();
     void sessions();
-    void fullPoolAndSilentClient();
-    void poolShrinksToMinThreads();
     void staticFiles_data();
     void staticFiles();
     void staticFileCache();
@@ -241,15 +239,8 @@ void tst_HttpServer::exchange_data()
     refused("two-part request line", "GET /x\r\n\r\n", firstLine);
     refused("four-part request line", "GET /x HTTP/1.1 y\r\n\r\n", firstLine);
     refused("no HTTP version", "GET /x FTP/1\r\n\r\n", firstLine);
-    refused("length above limit", "POST /echo HTTP/1.1\r\nContent-Length: 2001\r\n\r\n",
-            "expected body is too large");
     refused("body over the total",
             "POST /echo HTTP/1.1\r\nContent-Length: 1990\r\n\r\n" + QByteArray(1990, 'b'),
-            "received too many bytes");
-    refused("endless request line", "GET /" + QByteArray(2500, 'a'), "received too many bytes");
-    refused("header block too long",
-            "GET / HTTP/1.1\r\n"
-                + QByteArray("X-Pad: 0123456789012345678901234567890\r\n").repeated(60),
             "received too many bytes");
     const QByteArray multipartHead
         = "POST /up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: ";
@@ -304,41 +295,6 @@ void tst_HttpServer::sessions()
     Client forged(port, "GET /session HTTP/1.1\r\nCookie: sessionid=x\r\n\r\n");
     QTRY_VERIFY(forged.received.contains("S 1\n"));
     QVERIFY(!forged.received.contains("Set-Cookie: sessionid=x;"));
-}
-
-void tst_HttpServer::fullPoolAndSilentClient()
-{
-    const quint16 one = listen({ { "maxThreads", 1 }, { "readTimeout", 3000 } }, &handler);
-    Client first(one, "GET /nothing HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(first.received, EMPTY_OK);
-    // The only handler holds the keep-alive connection.
-    Client second(one, "GET /nothing HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(second.received, TEXT_503);
-    QTRY_VERIFY(second.closed());
-    QVERIFY(!first.closed());
-    // The idle keep-alive client is cut without a word, which frees the handler.
-    QTRY_VERIFY_WITH_TIMEOUT(first.closed(), 15000);
-    QCOMPARE(first.received, EMPTY_OK);
-    Client third(one, "GET /nothing HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(third.received, EMPTY_OK);
-}
-
-void tst_HttpServer::poolShrinksToMinThreads()
-{
-    listeners.clear();
-    QTRY_COMPARE(threadCount(), baseThreads);
-    const quint16 pooled = listen({ { "minThreads", 1 }, { "cleanupInterval", 50 } }, &handler);
-    {
-        Client a(pooled, "GET /nothing HTTP/1.1\r\n\r\n");
-        Client b(pooled, "GET /nothing HTTP/1.1\r\n\r\n");
-        Client c(pooled, "GET /nothing HTTP/1.1\r\n\r\n");
-        QTRY_VERIFY(a.received == EMPTY_OK && b.received == EMPTY_OK && c.received == EMPTY_OK);
-        QCOMPARE(threadCount(), baseThreads + 3);
-    }
-    QTRY_COMPARE(threadCount(), baseThreads + 1);
-    // Ten more cleanup periods leave the last idle handler alone.
-    QTest::qWait(500);
-    QCOMPARE(threadCount(), baseThreads + 1);
 }
 
 void tst_HttpServer::staticFiles_data()

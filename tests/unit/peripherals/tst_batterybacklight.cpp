@@ -86,32 +86,6 @@ private slots:
                  capacity != 0 ? current_soc + current_soc + current_soc : first + first);
     }
 
-    // Answers keep the watchdog from running out. A silent gauge zeroes the three
-    // tags when it does; once it answers again the capacity is read anew.
-    void watchdog()
-    {
-        addTag("ru_battery", 0);
-        addTag("ru_charge_state", 0);
-        m_bus->setAverageCurrent(-200);
-        m_bus->setRelativeStateOfCharge(80);
-        battery gauge(nullptr, m_tags, m_i2c);
-        QTRY_COMPARE(value("ru_charge_state"), QVariant(-10));
-        setInterval(&gauge, "batteryRead", 50);
-        setInterval(&gauge, "batteryWatchDog", 500);
-        QSignalSpy zeroed(m_tags->get("ru_battery"), &Tag::valueUpdated);
-        QTest::qWait(1000);
-        QCOMPARE(zeroed.count(), 0);
-
-        m_bus->setFault(0x0B, SimulatedI2cBus::NoAcknowledge);
-        QTRY_COMPARE(value("bat_cap"), QVariant(0));
-        QCOMPARE(value("ru_battery"), QVariant(0));
-        QCOMPARE(value("ru_charge_state"), QVariant(0));
-        m_bus->setFault(0x0B, SimulatedI2cBus::NoFault);
-        QTRY_COMPARE(value("bat_cap"), QVariant(2000));
-        QTRY_COMPARE(value("ru_charge_state"), QVariant(-10));
-        QCOMPARE(value("ru_battery"), QVariant(80));
-    }
-
     // Start-up configures the sensor and sets half intensity; each intensity is
     // then written as brightness and PWM, high byte first. Out-of-range values
     // are clamped, and one that is no number writes nothing.
