@@ -146,6 +146,8 @@ def services():
                                       (op(5, 1), PERIODIC + BU_STATUS), (op(control, 0), b"")]))
     write(h, "tunnel_long", fdp([(tunnel_send, ruzad(5, bytes(range(256)) * 2)), (op(5, 1), b""),
                                  (op(5, 1), b""), (op(5, 2), b"")]))
+    # An event byte beyond every event's value: dropped with a log line.
+    write(h, "regression_event_out_of_range", fdp([(op(0, 1), b"\xb2"), (op(0, 2), b"\xfa")]))
     write(h, "outgoing_frame", fdp([(op(control, 3), b"\x00\x00\x2a\x00"), (op(control, 3), b"\x07\x02\x11\x22"),
                                     (op(control, 3), b"\x06\x03-5")]))
 
@@ -258,6 +260,8 @@ def wifi():
     active = head + bytes([PATHS, 1]) + path("a", "a")
     active_id = head + bytes([TEXT]) + WLAN0
     write(h, "deactivate", b"\x02" + active + active_id + b"\x11")
+    # GetDevices answered with settings (a{sa{sv}}) where a list of paths belongs.
+    write(h, "regression_devices_as_settings", bytes.fromhex("c4c4f641"))
     write(h, "connect", b"\x03" + active + active_id + b"\x11" + profiles + settings + b"\x11" + profiles
           + settings + b"\x11")
 
