@@ -78,15 +78,29 @@ QVariant readProperty(const QString& busName, const QString& path, const QString
     return reply.arguments().constFirst().value<QDBusVariant>().variant();
 }
 
+// A reply value as T when it has T's D-Bus signature, else a default T. Values
+// of compound types arrive undecoded, and QDBusArgument decodes them blindly:
+// a list read from a map never reaches its end and grows until memory runs
+// out, so the signature is checked first.
+template<typename T> T decoded(const QVariant& value, const char* signature)
+{
+    if (value.userType() != qMetaTypeId<QDBusArgument>())
+        return value.canConvert<T>() ? value.value<T>() : T();
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    if (argument.currentSignature() != QLatin1String(signature))
+        return T();
+    return qdbus_cast<T>(argument);
+}
+
 QString objectPath(const QVariant& value)
 {
-    return qdbus_cast<QDBusObjectPath>(value).path();
+    return decoded<QDBusObjectPath>(value, "o").path();
 }
 
 // A list of object paths from a method reply or a property.
 QList<QDBusObjectPath> objectPaths(const QVariant& value)
 {
-    return qdbus_cast<QList<QDBusObjectPath>>(value);
+    return decoded<QList<QDBusObjectPath>>(value, "ao");
 }
 } // namespace
 
@@ -171,7 +185,7 @@ const QString WifiSetupAndStatus::getConnection(QString id, Connection* settings
                   {}, &answer)
             || answer.arguments().isEmpty())
             continue;
-        const Connection found = qdbus_cast<Connection>(answer.arguments().constFirst());
+        const Connection found = decoded<Connection>(answer.arguments().constFirst(), "a{sa{sv}}");
         const QVariant foundId = found.value(SETTING_CONNECTION).value(KEY_ID);
         if (foundId.isValid() && foundId.toString() == id) {
             if (settings)

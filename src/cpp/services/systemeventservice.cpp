@@ -53,7 +53,14 @@ void SystemEventService::readData(const QByteArray& data, Link fromLink, quint8 
                  unsigned(messageClass));
         return;
     }
-    handleEvent(static_cast<Events>(quint8(data.at(0))));
+    // A byte that names no event must not become an Events value: the type
+    // only holds what its enumerators span.
+    const int code = quint8(data.at(0));
+    if (!QMetaEnum::fromType<Events>().valueToKey(code)) {
+        qCritical("unhandled event: %d", code);
+        return;
+    }
+    handleEvent(static_cast<Events>(code));
 }
 
 void SystemEventService::reset()
