@@ -8,7 +8,8 @@
 // popup, a machine stop and its release, a command round trip, and a stretch
 // in which the internal processor stops answering; meanwhile the battery drains and
 // charges, the light and the WiFi signal change, and the touch panel switches to glove
-// mode and reports water. The REST API, a status page and the live WebSocket
+// mode and reports water; faults named with --fault come and go in every round.
+// The REST API, a status page and the live WebSocket
 // feed are served on loopback all along.
 #include "backlighthandler.h"
 #include "norvik_link.h"
@@ -24,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
@@ -59,7 +61,25 @@ int main(int argc, char** argv)
     parser.addOption({ "log", "Show the library's own log." });
     parser.addOption({ "http-port", "Port of the REST API and the status page (default 8080).",
                        "port", "8080" });
+    // Faults switched on from 3.5 s to 5 s of every round; more names join this list.
+    const QStringList knownFaults
+        = { "serial-noise", "ip-silent", "launcher-gone", "history-unwritable", "stop-unreadable" };
+    parser.addOption({ "fault",
+                       "Switch a fault on for a stretch of every round (repeatable or "
+                       "a comma list): "
+                           + knownFaults.join(", ") + ".",
+                       "name" });
     parser.process(app);
+    QStringList faults;
+    for (const QString& value : parser.values("fault"))
+        faults += value.split(',', Qt::SkipEmptyParts);
+    for (const QString& name : qAsConst(faults)) {
+        if (!knownFaults.contains(name)) {
+            out << "unknown fault " << name << "; known: " << knownFaults.join(", ") << "\n";
+            return 1;
+        }
+    }
+    const auto faultOn = [&faults](const char* name) { return faults.contains(name); };
     const int seconds = qMax(2, parser.value("seconds").toInt());
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
@@ -173,6 +193,38 @@ int main(int argc, char** argv)
                          line() << "launcher  " << command << " " << data << "\n";
                      });
 
+    const QString history = world.sysroot.path() + "/var/lib/norviklinklibdata/notification.db";
+    const auto switchFaults = [&](bool on) {
+        for (const QString& name : qAsConst(faults))
+            line() << "fault     " << name << (on ? " on" : " off") << "\n";
+        if (faultOn("serial-noise"))
+            ip.setCorruption(on ? 0.01 : 0, quint32(sinceStart.elapsed()));
+        if (faultOn("ip-silent"))
+            ip.setSilent(on);
+        if (faultOn("launcher-gone") && on)
+            launcher.close();
+        else if (faultOn("launcher-gone"))
+            launcher.listen();
+        if (faultOn("history-unwritable")) {
+            // A directory where the database file belongs; the file waits beside it.
+            if (on) {
+                QFile::rename(history, history + ".away");
+                QDir().mkpath(history);
+            } else {
+                QDir(history).removeRecursively();
+                QFile::rename(history + ".away", history);
+            }
+        }
+        if (faultOn("stop-unreadable") && on)
+            QFile::remove(stopButton);
+        else if (faultOn("stop-unreadable"))
+            remoteworld::writeFile(stopButton, "1");
+        if (!on && (faultOn("serial-noise") || faultOn("ip-silent"))) {
+            line() << "script    the internal processor starts the handshake again\n";
+            events.sendEvent(SystemEventService::RESET);
+        }
+    };
+
     // The script, on a 100 ms tick, repeated every 14 s.
     int tick = 0;
     int charge = 80;
@@ -181,6 +233,8 @@ int main(int argc, char** argv)
     QObject::connect(&script, &QTimer::timeout, [&] {
         const int t = ++tick * 100;
         const int phase = t % 14000;
+        if (!faults.isEmpty() && (phase == 3500 || phase == 5000))
+            switchFaults(phase == 3500);
         if (phase == 300) {
             line() << "script    the internal processor starts the handshake\n";
             events.sendEvent(SystemEventService::RESET);
