@@ -9,8 +9,8 @@
 // in which the internal processor stops answering; meanwhile the battery drains and
 // charges, the light and the WiFi signal change, and the touch panel switches to glove
 // mode and reports water; faults named with --fault come and go in every round.
-// The REST API, a status page and the live WebSocket
-// feed are served on loopback all along.
+// The REST API, a status page and the live WebSocket feed are served on
+// loopback all along.
 #include "backlighthandler.h"
 #include "norvik_link.h"
 #include "standins.h"
