@@ -48,13 +48,16 @@ class tst_SerialFaults : public QObject
         expectState(S::ARMED_ENABLED);
         QVERIFY(m_states.contains(S::ARMING));
     }
-    // The internal processor starts the handshake; the control system selects itself.
+    // The internal processor starts the handshake and repeats its reset until the remote
+    // answers: a reset request queued behind a packet on its last try is lost with it.
     void handshake()
     {
         m_states.clear();
-        m_world->events.sendEvent(SystemEventService::RESET);
-        QTRY_VERIFY_WITH_TIMEOUT(m_states.contains(S::WAITING), 5000);
-        expectState(S::SELECTED);
+        for (int i = 0; i < 5 && !m_states.contains(S::WAITING); ++i) {
+            m_world->events.sendEvent(SystemEventService::RESET);
+            waitFor([this] { return m_states.contains(S::WAITING); }, 1000);
+        }
+        expectState(S::SELECTED); // the control system selects itself
     }
     void expectBaseUnitLink()
     {
@@ -243,7 +246,6 @@ private slots:
     void historyUnwritable()
     {
         MessageLog log;
-        const QString dir = "/var/lib/norviklinklibdata";
         bringUp(3, [&] {
             QVERIFY(QDir(m_world->sysroot.path() + "/var/lib").removeRecursively());
             QVERIFY(writeFile(m_world->sysroot.path() + "/var/lib", "a file"));
@@ -264,11 +266,11 @@ private slots:
         m_world->notifications.withdraw(31);
         QTRY_COMPARE(store->getCount(), 1u);
         QCOMPARE(removed.at(0).at(0).toInt(), 31);
-        const QString openFailed = "Failed to open notification database at: "
-            + m_world->sysroot.path() + dir + "/notification.db";
+        const QString dir = m_world->sysroot.path() + "/var/lib/norviklinklibdata";
+        const QString openFailed
+            = "Failed to open notification database at: " + dir + "/notification.db";
         QCOMPARE(log.messages().filter("notification database"),
-                 QStringList({ "Failed to create notification database directory: "
-                                   + m_world->sysroot.path() + dir,
+                 QStringList({ "Failed to create notification database directory: " + dir,
                                openFailed, openFailed, openFailed, openFailed }));
     }
 
@@ -278,8 +280,7 @@ private slots:
         bringUp(4);
         MessageLog log;
         pressStop([this] { QFile::remove(m_world->stopButton()); });
-        expectState(S::SELECTED); // by way of STOP
-        QVERIFY(m_states.contains(S::STOP));
+        QTRY_VERIFY(m_states.contains(S::STOP) && state() == S::SELECTED);
         pressStop([this] {
             QFile::remove(m_world->stopButton()) && QDir().mkpath(m_world->stopButton());
         });
