@@ -8,9 +8,9 @@
 // popup, a machine stop and its release, a command round trip, and a stretch
 // in which the internal processor stops answering; meanwhile the battery drains and
 // charges, the light and the WiFi signal change, and the touch panel switches to glove
-// mode and reports water. The REST API, a status page and the live WebSocket
-// feed are served on loopback all along. With --fault, the named faults are switched
-// on during a stretch of each round.
+// mode and reports water; faults named with --fault come and go in every round.
+// The REST API, a status page and the live WebSocket feed are served on
+// loopback all along.
 #include "backlighthandler.h"
 #include "norvik_link.h"
 #include "standins.h"
@@ -25,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
@@ -63,23 +64,28 @@ int main(int argc, char** argv)
     parser.addOption({ "log", "Show the library's own log." });
     parser.addOption({ "http-port", "Port of the REST API and the status page (default 8080).",
                        "port", "8080" });
-    // Faults of the remote's surroundings, switched on from 5 s to 13.5 s of each round.
-    const QStringList faultNames { "baseunit-restart", "baseunit-cut", "baseunit-garbage",
-                                   "dbus-gone",        "i2c-silent",   "http-flood" };
-    parser.addOption(
-        { "fault",
-          "Switch a fault on during each round (repeatable): " + faultNames.join(", ") + ".",
-          "name" });
+    // Faults on the line and in the remote's own files are on from 3.5 s to 5 s of every
+    // round, those of its surroundings from 5 s to 13.5 s.
+    const QStringList knownFaults
+        = { "serial-noise",    "ip-silent",        "launcher-gone", "history-unwritable",
+            "stop-unreadable", "baseunit-restart", "baseunit-cut",  "baseunit-garbage",
+            "dbus-gone",       "i2c-silent",       "http-flood" };
+    parser.addOption({ "fault",
+                       "Switch a fault on for a stretch of every round (repeatable or "
+                       "a comma list): "
+                           + knownFaults.join(", ") + ".",
+                       "name" });
     parser.process(app);
-    const QStringList faults = parser.values("fault");
-    for (const QString& fault : faults) {
-        if (!faultNames.contains(fault)) {
-            out << "unknown fault " << fault << "\n";
+    QStringList faults;
+    for (const QString& value : parser.values("fault"))
+        faults += value.split(',', Qt::SkipEmptyParts);
+    for (const QString& name : qAsConst(faults)) {
+        if (!knownFaults.contains(name)) {
+            out << "unknown fault " << name << "; known: " << knownFaults.join(", ") << "\n";
             return 1;
         }
     }
-    const auto faultOn
-        = [&faults](const char* name) { return faults.contains(QLatin1String(name)); };
+    const auto faultOn = [&faults](const char* name) { return faults.contains(name); };
     const int seconds = qMax(2, parser.value("seconds").toInt());
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
@@ -205,7 +211,7 @@ int main(int argc, char** argv)
     };
     // More connections than the REST API has handlers for, while http-flood is on.
     std::vector<std::unique_ptr<QTcpSocket>> flood;
-    const auto switchFaults = [&](bool on) {
+    const auto switchSurroundingFaults = [&](bool on) {
         if (faultOn("baseunit-restart")) {
             line() << "fault     base unit " << (on ? "switched off" : "switched on again") << "\n";
             baseUnit.setRunning(!on);
@@ -242,6 +248,40 @@ int main(int argc, char** argv)
                 flood.clear();
         }
     };
+    const QString history = world.sysroot.path() + "/var/lib/norviklinklibdata/notification.db";
+    const auto switchLocalFaults = [&](bool on) {
+        for (const char* name : { "serial-noise", "ip-silent", "launcher-gone",
+                                  "history-unwritable", "stop-unreadable" }) {
+            if (faultOn(name))
+                line() << "fault     " << name << (on ? " on" : " off") << "\n";
+        }
+        if (faultOn("serial-noise"))
+            ip.setCorruption(on ? 0.01 : 0, quint32(sinceStart.elapsed()));
+        if (faultOn("ip-silent"))
+            ip.setSilent(on);
+        if (faultOn("launcher-gone") && on)
+            launcher.close();
+        else if (faultOn("launcher-gone"))
+            launcher.listen();
+        if (faultOn("history-unwritable")) {
+            // A directory where the database file belongs; the file waits beside it.
+            if (on) {
+                QFile::rename(history, history + ".away");
+                QDir().mkpath(history);
+            } else {
+                QDir(history).removeRecursively();
+                QFile::rename(history + ".away", history);
+            }
+        }
+        if (faultOn("stop-unreadable") && on)
+            QFile::remove(stopButton);
+        else if (faultOn("stop-unreadable"))
+            remoteworld::writeFile(stopButton, "1");
+        if (!on && (faultOn("serial-noise") || faultOn("ip-silent"))) {
+            line() << "script    the internal processor starts the handshake again\n";
+            events.sendEvent(SystemEventService::RESET);
+        }
+    };
 
     // The script, on a 100 ms tick, repeated every 14 s.
     int tick = 0;
@@ -253,8 +293,10 @@ int main(int argc, char** argv)
         const int phase = t % 14000;
         if (phase == 0)
             tally();
-        if (phase == 5000 || phase == 13500)
-            switchFaults(phase == 5000);
+        if (!faults.isEmpty() && (phase == 3500 || phase == 5000))
+            switchLocalFaults(phase == 3500);
+        if (!faults.isEmpty() && (phase == 5000 || phase == 13500))
+            switchSurroundingFaults(phase == 5000);
         if (phase == 300) {
             line() << "script    the internal processor starts the handshake\n";
             events.sendEvent(SystemEventService::RESET);

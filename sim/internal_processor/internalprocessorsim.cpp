@@ -143,13 +143,37 @@ void InternalProcessorSim::writeRaw(const QByteArray& bytes)
     writeNow(bytes);
 }
 
+void InternalProcessorSim::setCorruption(double rate, quint32 seed)
+{
+    m_noiseRate = rate;
+    m_noise.seed(seed);
+}
+
+int InternalProcessorSim::addNoise(QByteArray& bytes)
+{
+    int damaged = 0;
+    for (int i = 0; m_noiseRate > 0 && i < bytes.size(); ++i) {
+        if (m_noise.generateDouble() < m_noiseRate) {
+            bytes[i] = char(bytes.at(i) ^ char(1 + m_noise.bounded(255)));
+            ++damaged;
+        }
+    }
+    return damaged;
+}
+
 void InternalProcessorSim::writeFrame(QByteArray bytes)
 {
+    if (m_silent)
+        return;
     if (m_corruptFrames > 0 && bytes.size() > 2) {
         --m_corruptFrames;
         // Flip the lowest bit of the byte before etx; if that turned it into
         // a special byte the frame is still broken, which is the point.
         bytes[bytes.size() - 2] = char(bytes.at(bytes.size() - 2) ^ 0x01);
+    }
+    if (const int damaged = addNoise(bytes)) {
+        m_corruptedBytesOut += damaged;
+        ++m_corruptedFramesOut;
     }
     ++m_framesOut;
     emit frameWritten(bytes);
@@ -165,7 +189,7 @@ void InternalProcessorSim::writeFrame(QByteArray bytes)
 
 void InternalProcessorSim::writeNow(const QByteArray& bytes)
 {
-    if (m_master < 0)
+    if (m_master < 0 || m_silent)
         return;
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -189,7 +213,9 @@ void InternalProcessorSim::onReadable()
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);
         if (n <= 0)
             break;
-        m_rx.append(buffer, int(n));
+        QByteArray chunk(buffer, int(n));
+        m_corruptedBytesIn += addNoise(chunk);
+        m_rx.append(chunk);
     }
     int start = 0;
     for (int end = m_rx.indexOf('\n'); end >= 0; end = m_rx.indexOf('\n', start)) {
@@ -205,6 +231,8 @@ void InternalProcessorSim::handleFrame(const QByteArray& raw)
 {
     ++m_framesIn;
     emit lineReceived(raw);
+    if (m_silent)
+        return;
     Packet packet;
     if (!parseFrame(raw, &packet)) {
         ++m_badFramesIn;

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <functional>
@@ -73,6 +74,14 @@ public:
         m_trickleDelayMs = delayMs;
     }
 
+    // Noise on the line: every byte in either direction is damaged (XOR with a
+    // random non-zero value) with probability `rate`; 0 switches it off. The
+    // same seed damages the same bytes of the same traffic.
+    void setCorruption(double rate, quint32 seed);
+    // Silent: everything read is dropped unanswered and nothing is written,
+    // as if the processor had hung; lines read are still announced.
+    void setSilent(bool silent) { m_silent = silent; }
+
     // --- what happened ---
     QList<Packet> received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
@@ -80,6 +89,9 @@ public:
     int framesOut() const { return m_framesOut; }
     int badFramesIn() const { return m_badFramesIn; }
     int acksSent() const { return m_acksSent; }
+    int corruptedBytesIn() const { return m_corruptedBytesIn; }
+    int corruptedBytesOut() const { return m_corruptedBytesOut; }
+    int corruptedFramesOut() const { return m_corruptedFramesOut; }
     qint64 nowMs() const;
 
 signals:
@@ -95,6 +107,7 @@ private:
     void handleFrame(const QByteArray& raw);
     void writeFrame(QByteArray frame);
     void writeNow(const QByteArray& bytes);
+    int addNoise(QByteArray& bytes);
 
     int m_master = -1;
     int m_slave = -1;
@@ -114,6 +127,12 @@ private:
     int m_framesOut = 0;
     int m_badFramesIn = 0;
     int m_acksSent = 0;
+    bool m_silent = false;
+    double m_noiseRate = 0;
+    QRandomGenerator m_noise;
+    int m_corruptedBytesIn = 0;
+    int m_corruptedBytesOut = 0;
+    int m_corruptedFramesOut = 0;
     // The last class-1 or class-2 packet, to recognise a repeat of it.
     Packet m_lastData;
 };

@@ -176,6 +176,12 @@ NorvikLink::NorvikLink(QObject* parent)
 
     checkMyIpTimer = new QTimer;
     connect(checkMyIpTimer, &QTimer::timeout, this, &NorvikLink::updateIPs);
+    // The launcher may restart; its client does not reconnect by itself, so
+    // while it is unconnected it tries again on the same tick.
+    connect(checkMyIpTimer, &QTimer::timeout, launcherClient, [this] {
+        if (launcherClient->state() == QLocalSocket::UnconnectedState)
+            launcherClient->connectToServer(QStringLiteral("NKLauncher"));
+    });
     checkMyIpTimer->start(1000);
 
     qmlRegisterInterface<Data>("Data", 1);

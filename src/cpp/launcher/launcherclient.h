@@ -17,6 +17,7 @@ public:
 
     Q_INVOKABLE void connectToServer(const QString& serverId);
     Q_INVOKABLE void close();
+    QLocalSocket::LocalSocketState state() const { return localSocket->state(); }
     // Writes the text as UTF-8, without terminator; nothing while unconnected.
     Q_INVOKABLE void sendMessage(const QString& message);
 

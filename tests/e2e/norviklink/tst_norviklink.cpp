@@ -8,7 +8,6 @@
 #include "appdatabase.h"
 #include "messagelog.h"
 #include "norvik_link.h"
-#include "notificationstoreage.h"
 #include "remoteworld.h"
 #include "standins.h"
 #include "tag.h"
@@ -37,7 +36,6 @@ private:
     SampleInstall& m_sample = m_world.sample;
     SystemEventPeer* m_events = &m_world.events;
     ConfigurationPeer* m_parameters = &m_world.parameters;
-    NotificationPeer* m_notifications = &m_world.notifications;
     ProcessDataPeer* m_process = &m_world.process;
     BaseUnitSimulator* m_bu = &m_world.baseUnit;
     LauncherSimulator* m_launcher = &m_world.launcher;
@@ -104,22 +102,8 @@ private slots:
         QTRY_COMPARE(tag("g_link_status")->getValue().toUInt(), 1u);
     }
 
-    void machineStopAndStopStates()
+    void stopStatesOfTheInternalProcessor()
     {
-        m_link->arm();
-        expectState(S::ARMED_ENABLED);
-        QSignalSpy pressed(m_link, &NorvikLink::stopPressed);
-        QSignalSpy released(m_link, &NorvikLink::stopReleased);
-        const int stopsBefore = m_bu->receivedCount(BaseUnitSimulator::E_STOP);
-        QVERIFY(pressStop(true));
-        QTRY_COMPARE(pressed.count(), 1);
-        expectState(S::STOP);
-        QTRY_VERIFY(m_bu->receivedCount(BaseUnitSimulator::E_STOP) > stopsBefore);
-        QCOMPARE(m_bu->received(BaseUnitSimulator::E_STOP).last().payload, QByteArray(1, '\0'));
-        QVERIFY(pressStop(false));
-        QTRY_COMPARE(released.count(), 1);
-        expectState(S::SELECTED);
-
         // The internal processor reporting its own stop (4) or failure (5)
         // stops an armed remote too.
         for (uint stopState : { 4u, 5u }) {
@@ -167,31 +151,6 @@ private slots:
         QTRY_COMPARE(tag("hydraulic_pressure")->getValue().toUInt(), 300u);
         QTRY_COMPARE(tag("boom_angle")->getValue().toFloat(), 42.5f);
         m_bu->setPeriodicInterval(0);
-    }
-
-    void notificationsAndTheirHistory()
-    {
-        QSignalSpy plain(m_link, &NorvikLink::newNotification);
-        QSignalSpy popup(m_link, &NorvikLink::newPopupNotification);
-        QSignalSpy removed(m_link, &NorvikLink::removePopupNotification);
-        NotificationStorage* store = m_link->getNotificationStore();
-        const quint32 before = store->getCount();
-        m_notifications->raise(21, 3, 1, QStringLiteral("Battery low"));
-        m_notifications->raisePopup(22, 5, 2, QStringLiteral("Drop detected"));
-        QTRY_COMPARE(plain.count(), 1);
-        QTRY_COMPARE(popup.count(), 1);
-        QCOMPARE(plain.at(0).at(0).toString(), QStringLiteral("Battery low"));
-        QCOMPARE(popup.at(0).at(2).toInt(), 22);
-        QCOMPARE(store->getCount(), before + 2);
-
-        m_link->ackNotificationSlot(22);
-        QTRY_VERIFY(m_notifications->acknowledgements().contains(22));
-
-        // A withdrawn notification leaves the history and the screen.
-        m_notifications->withdraw(21);
-        QTRY_COMPARE(removed.count(), 1);
-        QCOMPARE(removed.at(0).at(0).toInt(), 21);
-        QTRY_COMPARE(store->getCount(), before + 1);
     }
 
     void launcherCommands()

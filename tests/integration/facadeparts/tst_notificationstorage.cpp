@@ -1,6 +1,5 @@
 // The notification history on a real SQLite file in a temporary sysroot.
 
-#include "messagelog.h"
 #include "notificationstoreage.h"
 
 #include <QDateTime>
@@ -181,25 +180,6 @@ private slots:
         QCOMPARE(entries(restarted),
                  QStringList({ "older|1|0|" + stop + "|2|-1|1", "odd|0|0|3|2|-1|2" }));
         QCOMPARE(secs(restarted, 0), first.at(6).toLongLong());
-    }
-
-    // Without a usable directory the history still works in memory.
-    void unusableDirectory()
-    {
-        QVERIFY(QDir().mkpath(m_root->path() + "/var"));
-        QFile blocker(m_root->path() + "/var/lib");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        const QString openFailed
-            = "Failed to open notification database at: " + dataDir() + "/notification.db";
-        MessageLog log;
-        NotificationStorage storage;
-        storage.insert("kept", NTFY_ID_GENERIC, false, 3, NorvikLinkDefines::INFO);
-        QCOMPARE(entries(storage).value(0).section('|', 6), QString("0"));
-        storage.remove(3);
-        QCOMPARE(storage.getCount(), 0u);
-        QCOMPARE(log.messages(),
-                 QStringList({ "Failed to create notification database directory: " + dataDir(),
-                               openFailed, openFailed, openFailed }));
     }
 };
 

@@ -9,15 +9,12 @@
 #include "fallbackpeer.h"
 #include "service_layer.h"
 #include "standins.h"
-#include "systemeventservice.h"
 #include "tag.h"
 #include "tagdatabase.h"
 #include "tsan.h"
 
 #include <QThread>
 #include <QtTest>
-
-using S = SystemEventService::States;
 
 class tst_ServiceLayer : public QObject
 {
@@ -26,14 +23,10 @@ class tst_ServiceLayer : public QObject
 private:
     StandIns* m_world = nullptr; // no base unit: the link to it is not part of this stack
     InternalProcessorSim* m_sim = nullptr;
-    SystemEventPeer* m_events = nullptr;
     ConfigurationPeer* m_config = nullptr;
     TagDatabase* m_tags = nullptr;
     QThread* m_thread = nullptr;
     ServiceLayer* m_layer = nullptr;
-    SystemEventService* m_state = nullptr;
-    // State changes as they reach the main thread.
-    QList<S> m_states;
 
     template<typename T> T* service(int id) const
     {
@@ -43,15 +36,6 @@ private:
     template<typename Fn> void onServiceThread(Fn fn)
     {
         QMetaObject::invokeMethod(m_layer, fn, Qt::QueuedConnection);
-    }
-    void expectState(S state)
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(!m_states.isEmpty() && m_states.last() == state, 5000);
-    }
-    void handshake()
-    {
-        onServiceThread([this] { m_state->reset(); });
-        expectState(S::WAITING);
     }
     QVariant value(const char* name) const { return m_tags->get(QLatin1String(name))->getValue(); }
     void set(const char* name, const QVariant& v) { m_tags->get(QLatin1String(name))->setValue(v); }
@@ -64,7 +48,6 @@ private slots:
         m_world = new StandIns(QString());
         QVERIFY(m_world->isValid());
         m_sim = &m_world->ip;
-        m_events = &m_world->events;
         m_config = &m_world->parameters;
         m_tags = new TagDatabase;
         m_tags->prePopulate();
@@ -75,10 +58,6 @@ private slots:
         m_thread->start();
         QVERIFY(QMetaObject::invokeMethod(m_layer, "run", Qt::BlockingQueuedConnection));
         NORVIK_TSAN_ACQUIRE(m_layer);
-        m_state = service<SystemEventService>(SERV_ID_SYSTEM_EVENT);
-        QVERIFY(m_state);
-        m_states.clear();
-        connect(m_state, &SystemEventService::stateChanged, this, [this](S s) { m_states << s; });
     }
 
     void cleanup()
@@ -90,33 +69,6 @@ private slots:
         delete m_thread;
         delete m_tags;
         delete m_world;
-    }
-
-    void stateMachineOverTheLine()
-    {
-        QTest::qWait(100);
-        QVERIFY(m_states.isEmpty()); // the initial state is not announced
-        handshake();
-        QCOMPARE(m_events->resetRequests(), 1);
-
-        onServiceThread([this] { m_state->select(); });
-        expectState(S::SELECTED);
-        onServiceThread([this] { m_state->arm(); });
-        expectState(S::ARMED_ENABLED);
-        QCOMPARE(m_states.mid(m_states.size() - 2, 1), QList<S> { S::ARMING });
-        onServiceThread([this] { m_state->stopTriggered(); });
-        expectState(S::STOP);
-        expectState(S::SELECTED); // released by the stop timer
-
-        // A request that is never acknowledged fails the link; the handshake
-        // brings it back.
-        m_sim->setWithholdAcks(true);
-        m_events->setAutoReply(false);
-        onServiceThread([this] { m_state->arm(); });
-        expectState(S::NO_RI_Link);
-        m_sim->setWithholdAcks(false);
-        handshake();
-        QCOMPARE(m_events->resetRequests(), 2);
     }
 
     void configurationWalkWithInterleavedRequests()
@@ -152,26 +104,6 @@ private slots:
                 { "XXXX", QByteArray::fromHex("FFFFFFFF") },
                 { "BU", QByteArray::fromHex("FFFFFFFF") } };
         QCOMPARE(m_config->answers(), answers);
-    }
-
-    void walkCutByLinkFailureStartsAgain()
-    {
-        auto* configuration = service<ConfigurationService>(SERV_ID_CONFIGURATION);
-        m_config->setValue("RUID", 4660);
-        m_config->setAnswering(false);
-        QTest::ignoreMessage(QtWarningMsg,
-                             "ConfigurationService: internal link failed during the "
-                             "configuration walk, it starts again when the link "
-                             "is back");
-        configuration->requestConfigurationParameters();
-        expectState(S::NO_RI_Link); // three unanswered transmissions of RCSR
-        QCOMPARE(m_config->requests(), QList<QByteArray> { "RCSR" }); // counted once
-
-        m_config->setAnswering(true);
-        handshake();
-        QTRY_COMPARE_WITH_TIMEOUT(m_config->requests().size(), 20, 10000);
-        QCOMPARE(m_config->requests(), QList<QByteArray> { "RCSR" } + configurationWalkOrder());
-        QTRY_COMPARE(value("ru_id"), QVariant(4660u));
     }
 
     void processDataBothWays()
