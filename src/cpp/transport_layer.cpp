@@ -125,12 +125,13 @@ void TransportLayer::readDataFromInternal(QByteArray data)
 {
     NORVIK_TSAN_ACQUIRE(&norvikTsanSerialBytes);
     QByteArray message = frameLayer->remove(data);
-    // Anything shorter than a CRC cannot be a message, whatever the CRC register says.
-    if (message.size() < crcSize || !messageLayer->check(message))
+    // Anything shorter than a CRC and header cannot be a message, whatever the CRC
+    // register says. Line noise shows up here, so every such frame is logged.
+    if (message.size() < crcSize + headerSize || !messageLayer->check(message)) {
+        qWarning("TransportLayer: dropped a damaged frame of %d bytes", int(data.size()));
         return;
+    }
     messageLayer->remove(message);
-    if (message.size() < headerSize)
-        return;
 
     const quint8 serviceId = getServiceId(message);
     const quint8 messageClass = getMessageClass(message);

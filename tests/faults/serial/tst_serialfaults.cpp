@@ -12,6 +12,8 @@
 #include <QLocalSocket>
 #include <QtTest>
 
+#include <cstdio>
+
 using S = SystemEventService::States;
 using namespace remoteworld;
 
@@ -112,9 +114,12 @@ private slots:
         // A frame counts as sent when its content survived the noise (a damaged
         // start byte, say, leaves it whole).
         QByteArray wire;
-        connect(&ip, &InternalProcessorSim::frameWritten, this,
-                [&wire](const QByteArray& bytes) { wire = bytes; });
+        int damaged = 0;
         InternalProcessorSim::Packet packet;
+        connect(&ip, &InternalProcessorSim::frameWritten, this, [&](const QByteArray& bytes) {
+            wire = bytes;
+            damaged += !InternalProcessorSim::parseFrame(wire, &packet);
+        });
         MessageLog log;
         ip.setCorruption(0.01, 20261206);
         QElapsedTimer clock;
@@ -156,8 +161,13 @@ private slots:
         process.sendFrame();
         QTRY_COMPARE(tag("pd_frame_counter")->getValue().toInt(), 65000);
 
-        // Nothing but what came through intact was ever shown, and damaged
-        // frames went before any layer or service could complain about them.
+        // Nothing but what came through intact was ever shown, and damaged frames were
+        // dropped with a line each before any other layer or service could complain about
+        // them. (Noise that hits a frame's end merges it with the next, so a few less.)
+        const int drops = log.messages().filter("TransportLayer: dropped a damaged frame").size();
+        std::fprintf(stderr, "%d damaged frames, %d dropped with their line\n", damaged, drops);
+        QVERIFY2(drops > 0.8 * damaged && drops <= damaged,
+                 qPrintable(QStringLiteral("%1 of %2").arg(drops).arg(damaged)));
         for (const char* name : watched) {
             QVERIFY2(!seen[name].isEmpty(), name);
             for (qint64 value : qAsConst(seen[name]))
@@ -166,11 +176,11 @@ private slots:
         QVERIFY(!notices.isEmpty());
         for (const QString& text : qAsConst(notices))
             QVERIFY2(intactNotices.contains(text), qPrintable(text));
-        const QRegularExpression linkStack(
-            QStringLiteral("^(TransportLayer|SystemEventService|NotificationService|"
-                           "ConfigurationService: (?!internal "
-                           "link failed during the configuration walk)|"
-                           "ProcessdataElement|[CG]FallbackService|unhandled event)"));
+        const QRegularExpression linkStack(QStringLiteral(
+            "^(TransportLayer: (?!dropped a damaged frame)|SystemEventService|NotificationService|"
+            "ConfigurationService: (?!internal "
+            "link failed during the configuration walk)|"
+            "ProcessdataElement|[CG]FallbackService|unhandled event)"));
         for (const QString& line : log.messages())
             QVERIFY2(!linkStack.match(line).hasMatch(), qPrintable(line));
     }
