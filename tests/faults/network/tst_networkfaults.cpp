@@ -4,6 +4,7 @@
 #include "backlighthandler.h"
 #include "messagelog.h"
 #include "norvik_link.h"
+#include "rawhttpclient.h"
 #include "standins.h"
 #include "tag.h"
 #include "tagdatabase.h"
@@ -24,18 +25,6 @@ const QByteArray k503
     = "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 const QByteArray kAsk = "GET /api/1.0/tags/?id=ru_identity HTTP/1.1\r\nConnection: close\r\n\r\n";
 
-struct Client
-{
-    QTcpSocket socket;
-    QByteArray received;
-    explicit Client(quint16 port, const QByteArray& request = QByteArray())
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.write(request);
-    }
-    bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
-};
 } // namespace
 
 class tst_NetworkFaults : public QObject
@@ -271,8 +260,8 @@ private slots:
         const auto threadCount = [] { return QDir("/proc/self/task").count() - 2; }; // . and ..
         const uint threads = threadCount();
         MessageLog log;
-        Client silent(m_http);
-        Client slow(m_http);
+        RawHttpClient silent(m_http);
+        RawHttpClient slow(m_http);
         QTimer trickle;
         int sent = 0;
         connect(&trickle, &QTimer::timeout, [&] { slow.socket.write(kAsk.mid(sent++, 1)); });
@@ -288,33 +277,33 @@ private slots:
               "HttpRequest: expected body is too large" }
         };
         for (const auto& request : oversize) {
-            Client client(m_http, request.first);
+            RawHttpClient client(m_http, request.first);
             QTRY_VERIFY(client.closed());
             QCOMPARE(client.received, k413);
             QVERIFY(log.messages().contains(request.second));
         }
 
         // A keep-alive client answered and then idle holds its handler like the flood.
-        Client idle(m_http, QByteArray(kAsk).replace("close", "keep-alive"));
+        RawHttpClient idle(m_http, QByteArray(kAsk).replace("close", "keep-alive"));
         QTRY_VERIFY(idle.received.contains("\"ru_identity\":4660"));
-        std::deque<Client> flood;
+        std::deque<RawHttpClient> flood;
         for (int i = 0; i < 9; ++i)
             flood.emplace_back(m_http);
         QTRY_COMPARE(
             std::count_if(flood.cbegin(), flood.cend(),
-                          [](const Client& c) { return c.closed() && c.received == k503; }),
+                          [](const RawHttpClient& c) { return c.closed() && c.received == k503; }),
             6L);
-        Client during(m_http, kAsk);
+        RawHttpClient during(m_http, kAsk);
         QTRY_VERIFY(during.closed());
         QCOMPARE(during.received, k503);
         QCOMPARE(threadCount(), threads + 4);
         stopReaches();
         QTRY_VERIFY_WITH_TIMEOUT(
             idle.closed()
-                && std::all_of(flood.cbegin(), flood.cend(), std::mem_fn(&Client::closed)),
+                && std::all_of(flood.cbegin(), flood.cend(), std::mem_fn(&RawHttpClient::closed)),
             5000);
         QVERIFY(idle.received.endsWith("0\r\n\r\n")); // cut without a word
-        Client after(m_http, kAsk);
+        RawHttpClient after(m_http, kAsk);
         QTRY_VERIFY(after.closed() && after.received.startsWith("HTTP/1.1 200 "));
         QVERIFY(after.received.contains("\"ru_identity\":4660"));
         QTRY_COMPARE(threadCount(), threads + 1); // "minThreads" idle handlers stay

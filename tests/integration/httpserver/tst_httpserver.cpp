@@ -6,6 +6,7 @@
 #include "httprequesthandler.h"
 #include "httpresponse.h"
 #include "httpsessionstore.h"
+#include "rawhttpclient.h"
 #include "staticfilecontroller.h"
 
 #include <QDir>
@@ -97,19 +98,6 @@ public:
     }
 };
 
-struct Client
-{
-    QTcpSocket socket;
-    QByteArray received;
-
-    explicit Client(quint16 port, const QByteArray& request = QByteArray())
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.write(request);
-    }
-    bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
-};
 } // namespace
 
 class tst_HttpServer : public QObject
@@ -262,7 +250,7 @@ void tst_HttpServer::exchange()
     if (!warning.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, warning.constData());
 
-    Client client(port, request);
+    RawHttpClient client(port, request);
     QTRY_COMPARE_WITH_TIMEOUT(client.received, response, 10000);
     if (closed)
         QTRY_VERIFY(client.closed());
@@ -272,7 +260,7 @@ void tst_HttpServer::exchange()
 
 void tst_HttpServer::keepAliveAndPipelining()
 {
-    Client client(port, "GET /nothing HTTP/1.1\r\n\r\nGET /echo?x=1 HTTP/1.1\r\n\r\n");
+    RawHttpClient client(port, "GET /nothing HTTP/1.1\r\n\r\nGET /echo?x=1 HTTP/1.1\r\n\r\n");
     const QByteArray both = EMPTY_OK + ok("GET /echo\nP x=1\n");
     QTRY_COMPARE(client.received, both);
     client.socket.write("GET /nothing HTTP/1.1\r\n\r\n");
@@ -284,15 +272,15 @@ void tst_HttpServer::keepAliveAndPipelining()
 
 void tst_HttpServer::sessions()
 {
-    Client first(port, "GET /session HTTP/1.1\r\n\r\n");
+    RawHttpClient first(port, "GET /session HTTP/1.1\r\n\r\n");
     QTRY_VERIFY(first.received.contains("S 1\n"));
     const int start = first.received.indexOf("Set-Cookie: sessionid=") + 22;
     const QByteArray id = first.received.mid(start, first.received.indexOf(';', start) - start);
     QVERIFY(first.received.contains("sessionid=" + id + "; Max-Age=3600; Version=1\r\n"));
-    Client again(port, "GET /session HTTP/1.1\r\nCookie: sessionid=" + id + "\r\n\r\n");
+    RawHttpClient again(port, "GET /session HTTP/1.1\r\nCookie: sessionid=" + id + "\r\n\r\n");
     QTRY_VERIFY(again.received.contains("S 2\n"));
     QVERIFY(again.received.contains("sessionid=" + id + "; Max-Age=3600; Version=1\r\n"));
-    Client forged(port, "GET /session HTTP/1.1\r\nCookie: sessionid=x\r\n\r\n");
+    RawHttpClient forged(port, "GET /session HTTP/1.1\r\nCookie: sessionid=x\r\n\r\n");
     QTRY_VERIFY(forged.received.contains("S 1\n"));
     QVERIFY(!forged.received.contains("Set-Cookie: sessionid=x;"));
 }
@@ -348,7 +336,7 @@ void tst_HttpServer::staticFiles()
     }
     if (!warning.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, warning.constData());
-    Client client(filePort, "GET " + path + " HTTP/1.1\r\n\r\n");
+    RawHttpClient client(filePort, "GET " + path + " HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(client.received, response);
 }
 
@@ -356,7 +344,7 @@ void tst_HttpServer::staticFileCache()
 {
     QVERIFY(files);
     const QByteArray head = "HTTP/1.1 200 OK\r\nCache-Control: max-age=30\r\n";
-    Client first(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
+    RawHttpClient first(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(first.received,
                  head
                      + "Content-Type: text/plain; charset=UTF-8\r\n"
@@ -365,7 +353,7 @@ void tst_HttpServer::staticFileCache()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("new!") == 4);
     file.close();
     // Within the cache time the old document comes from memory, in one piece.
-    Client second(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
+    RawHttpClient second(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(second.received,
                  head
                      + "Content-Length: 3\r\n"
@@ -404,13 +392,13 @@ void tst_HttpServer::destroyWithOpenConnections()
     listeners.clear();
     QTRY_COMPARE(threadCount(), baseThreads);
     const quint16 doomed = listen({ { "cleanupInterval", 60000 } }, &handler);
-    Client idle(doomed, "GET /nothing HTTP/1.0\r\n\r\n");
+    RawHttpClient idle(doomed, "GET /nothing HTTP/1.0\r\n\r\n");
     QTRY_VERIFY(idle.closed());
-    Client keepAlive(doomed, "GET /nothing HTTP/1.1\r\n\r\n");
+    RawHttpClient keepAlive(doomed, "GET /nothing HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(keepAlive.received, EMPTY_OK);
-    Client partial(doomed, "GET /echo HTTP/1.1\r\nX-A: 1\r\n");
-    Client silent(doomed);
-    Client busy(doomed, "GET /block HTTP/1.1\r\n\r\n");
+    RawHttpClient partial(doomed, "GET /echo HTTP/1.1\r\nX-A: 1\r\n");
+    RawHttpClient silent(doomed);
+    RawHttpClient busy(doomed, "GET /block HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(handler.blocked.load(), 1);
     QTRY_VERIFY(silent.socket.state() == QAbstractSocket::ConnectedState
                 && threadCount() >= baseThreads + 4);
