@@ -54,7 +54,8 @@ void HttpResponse::writeHeaders()
 
 // Blocks while too much output is pending, so a client that does not read cannot
 // make the server buffer a whole response. The wait ends when the owner of the
-// handler thread asks it to stop.
+// handler thread asks it to stop; what fits without waiting is still written, so an
+// answer given while the server shuts down (a 503, say) reaches its client.
 bool HttpResponse::writeToSocket(const QByteArray& data)
 {
     const char* ptr = data.constData();
@@ -66,7 +67,7 @@ bool HttpResponse::writeToSocket(const QByteArray& data)
                && !QThread::currentThread()->isInterruptionRequested()) {
             socket->waitForBytesWritten(1000);
         }
-        if (QThread::currentThread()->isInterruptionRequested())
+        if (socket->bytesToWrite() > MAX_PENDING_OUTPUT)
             return false;
         const qint64 written = socket->write(ptr, remaining);
         if (written < 0)
