@@ -66,10 +66,11 @@ int main(int argc, char** argv)
                        "port", "8080" });
     // Faults on the line and in the remote's own files are on from 3.5 s to 5 s of every
     // round, those of its surroundings from 5 s to 13.5 s.
+    const QStringList localFaults
+        = { "serial-noise", "ip-silent", "launcher-gone", "history-unwritable", "stop-unreadable" };
     const QStringList knownFaults
-        = { "serial-noise",    "ip-silent",        "launcher-gone", "history-unwritable",
-            "stop-unreadable", "baseunit-restart", "baseunit-cut",  "baseunit-garbage",
-            "dbus-gone",       "i2c-silent",       "http-flood" };
+        = localFaults + QStringList { "baseunit-restart", "baseunit-cut", "baseunit-garbage",
+                                      "dbus-gone",        "i2c-silent",   "http-flood" };
     parser.addOption({ "fault",
                        "Switch a fault on for a stretch of every round (repeatable or "
                        "a comma list): "
@@ -250,9 +251,8 @@ int main(int argc, char** argv)
     };
     const QString history = world.sysroot.path() + "/var/lib/norviklinklibdata/notification.db";
     const auto switchLocalFaults = [&](bool on) {
-        for (const char* name : { "serial-noise", "ip-silent", "launcher-gone",
-                                  "history-unwritable", "stop-unreadable" }) {
-            if (faultOn(name))
+        for (const QString& name : localFaults) {
+            if (faults.contains(name))
                 line() << "fault     " << name << (on ? " on" : " off") << "\n";
         }
         if (faultOn("serial-noise"))
