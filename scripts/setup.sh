@@ -20,6 +20,10 @@ norvik_packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev
     libbenchmark-dev iproute2 util-linux dbus dbus-daemon python3 openssl
+    # The sample screen and its test: Qt Quick, an X server, screenshots and text
+    # recognition, clicks.
+    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
+    fonts-dejavu-core xvfb imagemagick tesseract-ocr tesseract-ocr-eng xdotool
 )
 
 norvik_install_packages() {
@@ -34,8 +38,8 @@ norvik_install_packages() {
             exit 1
         fi
         export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        apt-get -o DPkg::Lock::Timeout=600 update -qq
+        apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
     fi
 }
 
@@ -47,4 +51,38 @@ norvik_build() {
     (cd "$NORVIK_SOURCE_DIR" && cmake "${args[@]}" >/dev/null)
     echo "== building"
     cmake --build "$NORVIK_BUILD_DIR" -j "$(nproc)"
+}
+
+# Installs the library of a build folder into <dir>/prefix and builds the sample
+# screen against that tree alone into <dir>/screen, as an interface project would.
+# Extra arguments go to the screen's configure step. The touch controller's library
+# comes with the platform: on the desk it is the stand-in of the build folder.
+norvik_build_screen() {
+    local build=$1 dir=$2
+    shift 2
+    cmake --install "$build" --prefix "$dir/prefix" >/dev/null
+    cmake -S "$NORVIK_SOURCE_DIR/examples/remote-screen" -B "$dir/screen" \
+        -DCMAKE_PREFIX_PATH="$dir/prefix" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-rpath-link,$build/sim/egalax" \
+        "$@" >"$dir/configure.log" || { cat "$dir/configure.log"; return 1; }
+    cmake --build "$dir/screen" >"$dir/build.log" || { cat "$dir/build.log"; return 1; }
+}
+
+# Starts the stand-ins and the sample screen of <dir>/screen on $DISPLAY, in the
+# background (their process ids go to norvik_pids, their output to <dir>/*.log).
+# Extra arguments: an emulator to run the programs with (a cross build).
+norvik_pids=()
+norvik_run_screen() {
+    local build=$1 dir=$2
+    shift 2
+    rm -f "$dir/env"
+    "$@" "$build/sim/desk/norvik-standins" --env "$dir/env" --notify-every 20 \
+        --http-port "${NORVIK_SCREEN_HTTP_PORT:-8080}" >"$dir/standins.log" 2>&1 &
+    norvik_pids+=($!)
+    for _ in $(seq 300); do [ -s "$dir/env" ] && break; sleep 0.1; done
+    (
+        . "$dir/env"
+        export LD_LIBRARY_PATH=$build/sim/egalax QT_QUICK_BACKEND=software
+        exec "$@" "$dir/screen/remote-screen" >"$dir/screen.log" 2>&1
+    ) &
+    norvik_pids+=($!)
 }

@@ -1,7 +1,7 @@
-#include "norviklink_export.h"
+#include "norviklink_version.h"
 
 // Lets an integrator check which library build a device has loaded.
-extern "C" NORVIKLINK_EXPORT const char* norviklink_version()
+const char* norviklink_version()
 {
-    return "0.1.0";
+    return NORVIKLINK_VERSION_STRING;
 }
