@@ -148,7 +148,12 @@ Window {
         clip: true
         spacing: 6
         property var store: norvikLink.getNotificationStore()
-        function refresh() { model = store.getNotificationsQML() }
+        // The history hands out the same objects again, and an element's acknowledgement
+        // has no change signal: an equal list would not reset the view.
+        function refresh() {
+            model = []
+            model = store.getNotificationsQML()
+        }
         Component.onCompleted: refresh()
         Connections {
             target: history.store
