@@ -58,8 +58,14 @@ Window {
         }
     }
 
+    property var stateTag: norvikLink.tags.get("systemEventServiceState")
+    Component.onCompleted: {
+        const value = stateTag.getValue()
+        if (value !== undefined)
+            rcState = value
+    }
     Connections {
-        target: norvikLink.tags.get("systemEventServiceState")
+        target: screen.stateTag
         function onValueUpdated(value) { screen.rcState = value }
     }
     Connections {
