@@ -142,6 +142,8 @@ local e = {
         expert.severity.ERROR),
     payload_short = ProtoExpert.new("nkil.payload.short", "Payload too short for its kind",
         expert.group.MALFORMED, expert.severity.WARN),
+    reserved = ProtoExpert.new("nkil.class.reserved", "Reserved class; the receiver does not deliver it",
+        expert.group.PROTOCOL, expert.severity.WARN),
     layout = ProtoExpert.new("nkil.pd.layout", "Status frame length does not match the layout",
         expert.group.PROTOCOL, expert.severity.NOTE),
     retransmission = ProtoExpert.new("nkil.retransmission", "Retransmission",
@@ -149,7 +151,7 @@ local e = {
     no_value = ProtoExpert.new("nkil.cfg.no_value", "No value (FF FF FF FF)",
         expert.group.RESPONSE_CODE, expert.severity.CHAT),
 }
-nkil.experts = { e.crc_bad, e.no_stx, e.no_etx, e.stray, e.short, e.payload_short, e.layout,
+nkil.experts = { e.crc_bad, e.no_stx, e.no_etx, e.stray, e.short, e.payload_short, e.reserved, e.layout,
     e.retransmission, e.no_value }
 
 nkil.prefs.user_dlt = Pref.uint("User link type", 0,
@@ -437,8 +439,7 @@ function nkil.dissector(tvb, pinfo, tree)
     crc_item:add(f.crc_computed, computed):set_generated()
     crc_item:add(f.crc_status, good and 1 or 0):set_generated()
     if not good then
-        crc_item:add_proto_expert_info(e.crc_bad,
-            string.format("Bad CRC 0x%08x, computed 0x%08x", received, computed))
+        crc_item:add_proto_expert_info(e.crc_bad)
     end
     local bad = good and "" or " [BAD CRC]"
     if n < 6 then
@@ -447,11 +448,14 @@ function nkil.dissector(tvb, pinfo, tree)
         return tvb:len()
     end
     root:add(f.control, mtvb(0, 1))
-    root:add(f.class, mtvb(0, 1))
+    local class_item = root:add(f.class, mtvb(0, 1))
     root:add(f.pktnum, mtvb(0, 1))
     root:add(f.service, mtvb(1, 1))
     local control = mtvb(0, 1):uint()
     local class, pktnum, service = bit.rshift(control, 6), bit.band(control, 0x3F), mtvb(1, 1):uint()
+    if class == 0 then
+        class_item:add_proto_expert_info(e.reserved)
+    end
     local ptvb = mtvb(2, n - 6):tvb()
     if n > 6 then
         root:add(f.payload, mtvb(2, n - 6))
