@@ -18,12 +18,12 @@ fields() { tshark -X lua_script:"$tools/norvik.lua" -2 -r "$1" -Y "$2" -T fields
 dumpcap -q -i lo -f 'tcp port 1147' -w "$work/tcp.pcapng" 2>/dev/null & dumpcap=$!
 for _ in $(seq 100); do [ -s "$work/tcp.pcapng" ] && break; sleep 0.1; done
 "$desk" --seconds 9 --fault serial-noise --trace --capture "$work/line.txt" >"$work/desk.log" 2>&1 || fail "desk runner"
-python3 - <<'PY' # a base-unit status split in its header and in its payload, and two more
+python3 - <<'PY' # a base-unit status split in its header, then one split in its payload and one more
 import socket, time
 server = socket.create_server(("127.0.0.1", 1147))
 client = socket.create_connection(("127.0.0.1", 1147))
 status = b"LrdA\x08\x00\x03\x00\x00\x00\x00\x00\x27\x00\x05"
-for piece in (status[:7], status[7:13], status[13:] + status + status):
+for piece in (status[:7], status[7:], status[:13], status[13:] + status):
     client.sendall(piece)
     time.sleep(0.3)
 PY
@@ -46,21 +46,24 @@ fields "$line" 'nkil.direction==0 && nkil.crc.status==1' -e nkil.class -e nkil.p
     -e nkil.payload >"$work/decoded"
 awk '$3 == "RU" && $5 == "IP" { p = ""; for (i = 11; i <= NF && $i != "(retransmission)"; i++) p = p $i
     print $7, substr($8, 2), $10, p }' "$work/desk.log" | sed 's/ *$//' >"$work/accepted"
-[ "$(wc -l <"$work/accepted")" -gt 100 ] || fail "too few frames from the library"
+[ "$(wc -l <"$work/accepted")" -gt 50 ] || fail "too few frames from the library"
 diff "$work/accepted" "$work/decoded" || fail "decoded frames differ from the accepted ones"
-expect "remote identity" "$(fields "$line" 'nkil.cfg.key=="RUID" && nkil.class==3' -e nkil.cfg.value)" 4660
-expect "version" "$(fields "$line" 'nkil.cfg.key=="ECSR" && nkil.class==3' -e nkil.cfg.version)" 2.3.9
-expect "status frame" "$(fields "$line" 'nkil.crc.status==1' -e nkil.pd.ru_identity -e nkil.pd.g_link_status | grep . | tail -1)" "4660 1"
-expect "arm request" "$(fields "$line" 'nkil.direction==0 && nkil.sysev.event==3' -e nkil.class -e nkil.service)" "1 0"
+good=nkil.crc.status==1 # the same packet may come more than once: walked again, retransmitted
+expect "remote identity" "$(fields "$line" "$good && nkil.cfg.value && nkil.cfg.key==\"RUID\"" -e nkil.cfg.value | sort -u)" 4660
+expect "version" "$(fields "$line" "$good && nkil.cfg.version && nkil.cfg.key==\"ECSR\"" -e nkil.cfg.version | sort -u)" 2.3.9
+expect "status frame" "$(fields "$line" "$good && nkil.pd.ru_identity" -e nkil.pd.ru_identity \
+    -e nkil.pd.g_link_status | tail -1)" "4660 1"
+expect "arm request" "$(fields "$line" "$good && nkil.direction==0 && nkil.sysev.event==3" -e nkil.class \
+    -e nkil.service | sort -u)" "1 0"
 
 expect "INIT" "$(fields "$tcp" ruzad.id==1 -e ruzad.init.major -e ruzad.init.minor -e ruzad.init.remote_id \
-    -e ruzad.init.base_id -e ruzad.init.checksum.status -e ruzad.payload)" \
-    "2 1 4660 39 1 $(grep -o 'received id 1 .*' "$work/desk.log" | cut -d' ' -f4- | tr -d ' ')"
-expect "INITACK" "$(fields "$tcp" ruzad.id==2 -e ruzad.initack.error)" 0
+    -e ruzad.init.base_id -e ruzad.init.checksum.status -e ruzad.payload | head -1)" \
+    "2 1 4660 39 1 $(grep -o 'received id 1 .*' "$work/desk.log" | head -1 | cut -d' ' -f4- | tr -d ' ')"
+expect "INITACK" "$(fields "$tcp" ruzad.id==2 -e ruzad.initack.error | sort -u)" 0
 expect "checksum of another application" "$(fields "$tcp" ruzad.checksum.bad -o \
-    ruzad.app_checksum:00112233445566778899aabbccddeeff -e ruzad.init.checksum.status)" 0
+    ruzad.app_checksum:00112233445566778899aabbccddeeff -e ruzad.init.checksum.status | sort -u)" 0
 expect "base-unit status" "$(fields "$tcp" 'ruzad.id==8' -e ruzad.bu.identity -e ruzad.bu.state | head -1)" "39 1"
 expect "commands" "$(fields "$tcp" ruzad.id==3 -e ruzad.cmd | sort | xargs)" "6c696674 6c6966746564"
-expect "reassembled messages" "$(fields "$tcp" ruzad.bu.state==5 -e ruzad.bu.identity)" "39,39,39"
+expect "reassembled messages" "$(fields "$tcp" ruzad.bu.state==5 -e ruzad.bu.identity | xargs)" "39 39,39"
 [ -n "$(fields "$tcp" ruzad.id==0 -e ruzad.size)" ] || fail "no heartbeat"
 echo "PASS"
