@@ -116,7 +116,7 @@ int main(int argc, char** argv)
         capture.write("# norvik serial capture 1\n");
         // Flushed piece by piece: the runner leaves with _Exit, and a capture that is read
         // while it runs is complete up to the last piece.
-        QObject::connect(&ip, &InternalProcessorSim::lineBytes,
+        QObject::connect(&ip, &InternalProcessorSim::lineBytes, &capture,
                          [&capture](bool fromRemote, const QByteArray& bytes) {
                              const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
                                  std::chrono::system_clock::now().time_since_epoch());

@@ -532,7 +532,6 @@ local error_names = {
 }
 
 local r = {
-    message = ProtoField.bytes("ruzad.message", "Message"),
     magic = ProtoField.string("ruzad.magic", "Magic"),
     id = ProtoField.uint8("ruzad.id", "Message id", base.DEC, id_names),
     spare = ProtoField.uint8("ruzad.spare", "Spare"),
@@ -560,7 +559,7 @@ local r = {
     bu_identity = ProtoField.uint16("ruzad.bu.identity", "Base unit identity"),
     bu_state = ProtoField.uint8("ruzad.bu.state", "Base unit state"),
 }
-ruzad.fields = { r.message, r.magic, r.id, r.spare, r.size, r.timestamp, r.payload, r.garbage,
+ruzad.fields = { r.magic, r.id, r.spare, r.size, r.timestamp, r.payload, r.garbage,
     r.major, r.minor, r.remote_id, r.base_id, r.checksum, r.checksum_status, r.answered_in,
     r.error, r.text, r.request, r.command, r.periodic, r.forward, r.estop, r.bu_identity,
     r.bu_state }
@@ -599,7 +598,8 @@ function ruzad.init()
 end
 
 local function endpoint_key(from_addr, from_port, to_addr, to_port)
-    return tostring(from_addr) .. ":" .. tostring(from_port) .. ">" .. tostring(to_addr) .. ":" .. tostring(to_port)
+    return string.format("%s:%s>%s:%s", tostring(from_addr), tostring(from_port), tostring(to_addr),
+        tostring(to_port))
 end
 
 local function dissect_init(tvb, tree, pinfo)
@@ -653,7 +653,8 @@ local function dissect_initack(tvb, tree, pinfo)
     if code == 4 then
         item:add_proto_expert_info(re.checksum_bad)
     end
-    return "INITACK " .. (error_names[code] or tostring(code)) .. (text ~= "" and (" \"" .. text .. "\"") or "")
+    local summary = "INITACK " .. (error_names[code] or tostring(code))
+    return text ~= "" and string.format("%s \"%s\"", summary, text) or summary
 end
 
 -- One complete message at the start of tvb; returns the summary for the info column.
