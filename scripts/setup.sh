@@ -19,7 +19,7 @@ fi
 norvik_packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev
-    libbenchmark-dev iproute2 util-linux dbus dbus-daemon python3 openssl
+    libbenchmark-dev iproute2 util-linux dbus dbus-daemon python3 openssl tshark
     # The sample screen and its test: Qt Quick, an X server, screenshots and text
     # recognition, clicks.
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2

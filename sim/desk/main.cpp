@@ -35,6 +35,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -76,6 +77,11 @@ int main(int argc, char** argv)
                        "a comma list): "
                            + knownFaults.join(", ") + ".",
                        "name" });
+    parser.addOption({ "capture",
+                       "Record every byte on the serial line, both ways, into a text file: a "
+                       "header line, then one line per piece read or written, \"<microseconds "
+                       "since the epoch> RU|IP <hex bytes>\" (RU: sent by the library).",
+                       "file" });
     parser.process(app);
     QStringList faults;
     for (const QString& value : parser.values("fault"))
@@ -101,6 +107,24 @@ int main(int argc, char** argv)
     }
     const QString stopButton = world.stopButton();
     InternalProcessorSim& ip = world.ip;
+    QFile capture(parser.value("capture"));
+    if (parser.isSet("capture")) {
+        if (!capture.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            out << "cannot write the capture " << capture.fileName() << "\n";
+            return 1;
+        }
+        capture.write("# norvik serial capture 1\n");
+        // Flushed piece by piece: the runner leaves with _Exit, and a capture that is read
+        // while it runs is complete up to the last piece.
+        QObject::connect(&ip, &InternalProcessorSim::lineBytes, &capture,
+                         [&capture](bool fromRemote, const QByteArray& bytes) {
+                             const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch());
+                             capture.write(QByteArray::number(qint64(now.count()))
+                                           + (fromRemote ? " RU " : " IP ") + bytes.toHex() + '\n');
+                             capture.flush();
+                         });
+    }
     ConfigurationPeer& parameters = world.parameters;
     parameters.setValue("RCSR", 0x01040107); // 1.4
     parameters.setValue("ECSR", 0x02030009); // 2.3.9

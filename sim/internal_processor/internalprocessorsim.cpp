@@ -195,6 +195,7 @@ void InternalProcessorSim::writeNow(const QByteArray& bytes)
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
         if (n > 0) {
+            emit lineBytes(false, bytes.mid(int(done), int(n)));
             done += n;
         } else if (n < 0 && errno == EINTR) {
             continue;
@@ -215,6 +216,7 @@ void InternalProcessorSim::onReadable()
             break;
         QByteArray chunk(buffer, int(n));
         m_corruptedBytesIn += addNoise(chunk);
+        emit lineBytes(true, chunk);
         m_rx.append(chunk);
     }
     int start = 0;

@@ -101,6 +101,9 @@ signals:
     void packetReceived(const InternalProcessorSim::Packet& packet);
     void frameRejected(const QByteArray& frame);
     void frameWritten(const QByteArray& frame);
+    // Every byte crossing the pseudo-terminal, as the receiving side gets it (noise
+    // included), in the pieces read or written; `fromRemote` is true for the library's.
+    void lineBytes(bool fromRemote, const QByteArray& bytes);
 
 private:
     void onReadable();
