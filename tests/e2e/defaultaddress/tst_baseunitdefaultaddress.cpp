@@ -56,10 +56,20 @@ private slots:
         QVERIFY(ip({ "netns", "exec", m_ns, "ip", "link", "set", m_there, "up" }));
 
         m_baseUnit.setProcessChannelMode(QProcess::MergedChannels);
-        m_baseUnit.start(QStringLiteral("ip"),
-                         { "netns", "exec", m_ns, NORVIK_BASEUNIT_SIM, "--listen", "192.168.32.1",
-                           "--port", "1147", "--app-dir", m_world.sample.appDir("crane"),
-                           "--base-id", "39" });
+        QStringList command { "netns", "exec", m_ns };
+#ifdef NORVIK_EMULATOR
+        command += QString::fromUtf8(NORVIK_EMULATOR).split(QLatin1Char('|'));
+#endif
+        command += { NORVIK_BASEUNIT_SIM,
+                     "--listen",
+                     "192.168.32.1",
+                     "--port",
+                     "1147",
+                     "--app-dir",
+                     m_world.sample.appDir("crane"),
+                     "--base-id",
+                     "39" };
+        m_baseUnit.start(QStringLiteral("ip"), command);
         // Ready once it accepts a connection across the veth pair.
         const auto accepting = [] {
             QTcpSocket probe;
