@@ -53,9 +53,39 @@ function(norvik_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+        # Under emulation every instruction costs several; the test itself is unchanged.
+        math(EXPR ARG_TIMEOUT "${ARG_TIMEOUT} * ${NORVIK_EMULATOR_TIMEOUT_FACTOR}")
+    endif()
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_FORCE_STDERR_LOGGING=1")
     if(ARG_RUN_SERIAL)
         set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    endif()
+endfunction()
+
+# Timeouts of tests that run through CMAKE_CROSSCOMPILING_EMULATOR are this many times
+# their own.
+set(NORVIK_EMULATOR_TIMEOUT_FACTOR 4 CACHE STRING "Test timeout factor under emulation")
+
+# Under qemu-arm every program runs with a small preloaded library that lets Qt start
+# child processes (see emulator-nopidfd.c).
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+    add_library(norvik_emulator_nopidfd SHARED ${CMAKE_CURRENT_LIST_DIR}/emulator-nopidfd.c)
+    set_target_properties(norvik_emulator_nopidfd PROPERTIES
+        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    target_link_libraries(norvik_emulator_nopidfd PRIVATE ${CMAKE_DL_LIBS})
+    list(APPEND CMAKE_CROSSCOMPILING_EMULATOR
+        -E LD_PRELOAD=${CMAKE_BINARY_DIR}/libnorvik_emulator_nopidfd.so)
+endif()
+
+# norvik_emulator_definition(<target>)
+# Code of <target> that starts one of the project's own programs as a process prefixes
+# the words of NORVIK_EMULATOR (separated by "|") in a cross build; without an emulator
+# it is not defined.
+function(norvik_emulator_definition target)
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+        string(REPLACE ";" "|" emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
+        target_compile_definitions(${target} PRIVATE NORVIK_EMULATOR="${emulator}")
     endif()
 endfunction()

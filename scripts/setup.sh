@@ -6,6 +6,7 @@
 #   NORVIK_BUILD_DIR   another build folder
 #   NORVIK_SANITIZE    e.g. address,undefined or thread (overrides the preset's)
 #   NORVIK_BUILD_TYPE  CMake build type (overrides the preset's RelWithDebInfo)
+#   NORVIK_CMAKE_ARGS  array of further configure arguments (for scripts that source this)
 set -euo pipefail
 
 NORVIK_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -47,6 +48,7 @@ norvik_build() {
     local args=(--preset "$NORVIK_PRESET" -B "$NORVIK_BUILD_DIR")
     [ -n "${NORVIK_BUILD_TYPE:-}" ] && args+=(-DCMAKE_BUILD_TYPE="$NORVIK_BUILD_TYPE")
     [ -n "${NORVIK_SANITIZE:-}" ] && args+=(-DNORVIK_SANITIZE="$NORVIK_SANITIZE")
+    args+=(${NORVIK_CMAKE_ARGS[@]+"${NORVIK_CMAKE_ARGS[@]}"})
     echo "== configuring $NORVIK_BUILD_DIR (preset $NORVIK_PRESET)"
     (cd "$NORVIK_SOURCE_DIR" && cmake "${args[@]}" >/dev/null)
     echo "== building"
@@ -85,4 +87,18 @@ norvik_run_screen() {
         exec "$@" "$dir/screen/remote-screen" >"$dir/screen.log" 2>&1
     ) &
     norvik_pids+=($!)
+}
+
+# Runs ctest in the build folder with extra arguments, in a private network namespace
+# with only loopback, so no test can reach any host outside this machine.
+norvik_run_suite() {
+    cd "$NORVIK_BUILD_DIR"
+    local ctest_cmd=(ctest --output-on-failure --no-tests=error -j "$(nproc)" "$@")
+    if unshare --net true 2>/dev/null; then
+        echo "== running the suite in a private network namespace"
+        exec unshare --net bash -c 'ip link set lo up && exec "$@"' ctest-netns "${ctest_cmd[@]}"
+    else
+        echo "== unshare --net is not permitted here; running on the host network (loopback only by design)"
+        exec "${ctest_cmd[@]}"
+    fi
 }

@@ -93,7 +93,12 @@ bool NetworkManagerBus::start(int timeoutMs)
 
     m_nm = std::make_unique<ChildProcess>();
     m_nm->setProcessChannelMode(QProcess::ForwardedChannels);
-    m_nm->start(m_service, { QStringLiteral("--address"), m_address });
+    QStringList command { m_service, QStringLiteral("--address"), m_address };
+#ifdef NORVIK_EMULATOR
+    // A cross build runs the service through the emulator.
+    command = QString::fromUtf8(NORVIK_EMULATOR).split(QLatin1Char('|')) + command;
+#endif
+    m_nm->start(command.takeFirst(), command);
     const QDBusConnection bus = QDBusConnection::connectToBus(m_address, m_connection);
     while (!bus.isConnected() || !bus.interface()->isServiceRegistered(NM_SERVICE).value()) {
         // Waiting for the service to start, or noticing it ended.

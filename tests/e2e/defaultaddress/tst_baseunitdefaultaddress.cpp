@@ -56,10 +56,16 @@ private slots:
         QVERIFY(ip({ "netns", "exec", m_ns, "ip", "link", "set", m_there, "up" }));
 
         m_baseUnit.setProcessChannelMode(QProcess::MergedChannels);
+        QStringList sim { NORVIK_BASEUNIT_SIM };
+#ifdef NORVIK_EMULATOR
+        // A cross build runs the stand-in through the emulator.
+        sim = QString::fromUtf8(NORVIK_EMULATOR).split('|') + sim;
+#endif
         m_baseUnit.start(QStringLiteral("ip"),
-                         { "netns", "exec", m_ns, NORVIK_BASEUNIT_SIM, "--listen", "192.168.32.1",
-                           "--port", "1147", "--app-dir", m_world.sample.appDir("crane"),
-                           "--base-id", "39" });
+                         QStringList { "netns", "exec", m_ns } + sim
+                             + QStringList { "--listen", "192.168.32.1", "--port", "1147",
+                                             "--app-dir", m_world.sample.appDir("crane"),
+                                             "--base-id", "39" });
         // Ready once it accepts a connection across the veth pair.
         const auto accepting = [] {
             QTcpSocket probe;
