@@ -15,8 +15,10 @@ NORVIK_PRESET=armhf
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 NORVIK_ARMHF_SYSROOT=$NORVIK_BUILD_DIR/sysroot
-# Headers and libraries of these, with what they need, go into the folder.
-armhf_packages=(qtbase5-dev libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev libbenchmark-dev)
+# Headers and libraries of these (and the QML modules of the sample screen), with what
+# they need, go into the folder.
+armhf_packages=(qtbase5-dev libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev libbenchmark-dev
+    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2)
 
 norvik_armhf_sysroot() {
     local root=$NORVIK_ARMHF_SYSROOT apt_dir=$NORVIK_ARMHF_SYSROOT.apt

@@ -3,19 +3,17 @@
 # that tree alone, and runs it under Xvfb against the stand-ins: the handshake
 # must show SELECTED and the remote's identity (4660) in its row, and a click on
 # Arm must show ARMED. Text is read from regions of screenshots.
-# Arguments: build folder, sanitizers, toolchain file and emulator of a cross
-# build (the last three may be empty).
+# Arguments: build folder, the emulator of a cross build (may be empty), then the
+# screen's configure arguments (sanitizers, toolchain).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/setup.sh"
-build=$1 sanitize=$2 toolchain=$3
-read -r -a emulator <<<"${4//;/ }"
+build=$1
+read -r -a emulator <<<"${2//;/ }"
+shift 2
 work=$(mktemp -d)
 trap 'kill "${norvik_pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-flags=()
-[ -n "$sanitize" ] && flags+=(-DCMAKE_CXX_FLAGS="-fsanitize=$sanitize")
-[ -n "$toolchain" ] && flags+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
-norvik_build_screen "$build" "$work" "${flags[@]}"
+norvik_build_screen "$build" "$work" "$@"
 if grep -rqF "$build" "$work/prefix/lib/cmake" "$work/prefix/include"; then
     echo "FAIL: the installed package refers to the build tree"
     exit 1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Wireshark dissectors on a run of the desk runner with noise on the serial line: the
 # line as the runner records it, converted to pcap, and the base-unit link captured on
-# loopback. Arguments: the desk runner and the tools/wireshark folder.
+# loopback. Arguments: the desk runner, the tools/wireshark folder and the emulator of a
+# cross build (may be empty).
 set -euo pipefail
 if [ -z "${TST_OWN_NETNS:-}" ]; then # lo and port 1147 to ourselves, whatever runs beside
     unshare --net true 2>/dev/null || { echo "needs unshare --net"; exit 77; }
@@ -9,6 +10,7 @@ if [ -z "${TST_OWN_NETNS:-}" ]; then # lo and port 1147 to ourselves, whatever r
 fi
 ip link set lo up
 desk=$1 tools=$2 work=$(mktemp -d)
+read -r -a emulator <<<"${3//;/ }"
 trap 'rm -rf "$work"' EXIT
 export WIRESHARK_CONFIG_DIR=$work # no personal preferences
 fail() { echo "FAIL: $*"; exit 1; }
@@ -17,7 +19,7 @@ fields() { tshark -X lua_script:"$tools/norvik.lua" -2 -r "$1" -Y "$2" -T fields
 
 dumpcap -q -i lo -f 'tcp port 1147' -w "$work/tcp.pcapng" 2>/dev/null & dumpcap=$!
 for _ in $(seq 100); do [ -s "$work/tcp.pcapng" ] && break; sleep 0.1; done
-"$desk" --seconds 9 --fault serial-noise --trace --capture "$work/line.txt" >"$work/desk.log" 2>&1 || fail "desk runner"
+"${emulator[@]}" "$desk" --seconds 9 --fault serial-noise --trace --capture "$work/line.txt" >"$work/desk.log" 2>&1 || fail "desk runner"
 python3 - <<'PY' # a base-unit status split in its header, then one split in its payload and one more
 import socket, time
 server = socket.create_server(("127.0.0.1", 1147))
