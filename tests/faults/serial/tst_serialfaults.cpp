@@ -168,6 +168,7 @@ private slots:
         std::fprintf(stderr, "%d damaged frames, %d dropped with their line\n", damaged, drops);
         QVERIFY2(drops > 0.8 * damaged && drops <= damaged,
                  qPrintable(QStringLiteral("%1 of %2").arg(drops).arg(damaged)));
+        QCOMPARE(m_link->linkHealth().crcFailures, quint64(drops)); // counted as logged
         for (const char* name : watched) {
             QVERIFY2(!seen[name].isEmpty(), name);
             for (qint64 value : qAsConst(seen[name]))
@@ -190,14 +191,29 @@ private slots:
     void processorSilent()
     {
         QList<QPair<qint64, QByteArray>> lines; // read by the processor since the silence
-        bool cut = false;
+        bool cut = false, quiet = false;
+        // What the remote's counters must show: each line the processor reads is a frame sent,
+        // a data packet read again (answers may come between) a retransmission, one read a
+        // third time while silent a link failure.
+        quint64 read = 0, written = 0, again = 0, failed = 0, run = 0;
+        QByteArray last;
+        InternalProcessorSim::Packet packet;
         bringUp(1, [&] {
             connect(&m_world->ip, &InternalProcessorSim::lineReceived, this,
-                    [&](const QByteArray& raw) { lines << qMakePair(m_world->ip.nowMs(), raw); });
+                    [&](const QByteArray& raw) {
+                        lines << qMakePair(m_world->ip.nowMs(), raw);
+                        ++read;
+                        if (!InternalProcessorSim::parseFrame(raw, &packet)
+                            || packet.messageClass == 3)
+                            return;
+                        run = raw == last ? run + 1 : 0;
+                        again += run > 0, failed += quiet && run == 2, last = raw;
+                    });
+            connect(&m_world->ip, &InternalProcessorSim::frameWritten, this, [&] { ++written; });
             connect(&m_world->parameters, &ConfigurationPeer::parameterRequested, this,
                     [&](const QByteArray& key) {
                         if (key == "IRTY" && !cut)
-                            m_world->ip.setSilent(cut = true), lines = { lines.last() };
+                            m_world->ip.setSilent(cut = quiet = true), lines = { lines.last() };
                     });
         });
         qint64 failedAt = 0;
@@ -221,10 +237,16 @@ private slots:
         QVERIFY(waitFor([&] { return m_world->ip.nowMs() - lines.first().first > 5000; }, 6000));
         m_world->parameters.clearRequests();
         m_world->parameters.setValue("IENC", 3002);
-        m_world->ip.setSilent(false);
+        m_world->ip.setSilent(quiet = false);
         handshake();
         QTRY_COMPARE(m_world->parameters.requests(), configurationWalkOrder());
         QTRY_COMPARE(tag("encoder_id")->getValue().toUInt(), 3002u);
+        const auto counted = [this] {
+            const NorvikLink::LinkHealth h = m_link->linkHealth();
+            return QList<quint64> { h.framesSent, h.framesReceived, h.crcFailures,
+                                    h.retransmissions, h.linkFailures };
+        };
+        QTRY_COMPARE(counted(), (QList<quint64> { read, written, 0, again, failed }));
     }
 
     // The launcher goes away and comes back: what the interface asks meanwhile
