@@ -113,7 +113,6 @@ NorvikLink::NorvikLink(QObject* parent)
     for (const HealthTag& entry : healthTagTable) {
         Tag* counter = new Tag(QLatin1String(entry.name), this);
         counter->setLabel(QLatin1String(entry.label));
-        counter->setValue(QVariant(qulonglong(0)));
         tagDatabase->append(counter);
         healthTags << counter;
     }

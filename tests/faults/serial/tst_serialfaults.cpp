@@ -194,8 +194,8 @@ private slots:
         bool cut = false, quiet = false;
         // What the remote's counters must show: each line the processor reads is a frame sent,
         // a data packet read again (answers may come between) a retransmission, one read a
-        // third time while silent a link failure.
-        quint64 read = 0, written = 0, again = 0, failed = 0, run = 0;
+        // third time while silent a link failure. A frame is counted before it is written.
+        quint64 read = 0, written = 0, again = 0, failed = 0, run = 0, early = 0;
         QByteArray last;
         InternalProcessorSim::Packet packet;
         bringUp(1, [&] {
@@ -203,6 +203,7 @@ private slots:
                     [&](const QByteArray& raw) {
                         lines << qMakePair(m_world->ip.nowMs(), raw);
                         ++read;
+                        early += m_link && m_link->linkHealth().framesSent < read;
                         if (!InternalProcessorSim::parseFrame(raw, &packet)
                             || packet.messageClass == 3)
                             return;
@@ -239,6 +240,7 @@ private slots:
         m_world->parameters.setValue("IENC", 3002);
         m_world->ip.setSilent(quiet = false);
         handshake();
+        m_world->notifications.withdraw(1, 2); // a request, answered long before the walk ends
         QTRY_COMPARE(m_world->parameters.requests(), configurationWalkOrder());
         QTRY_COMPARE(tag("encoder_id")->getValue().toUInt(), 3002u);
         const auto counted = [this] {
@@ -247,6 +249,7 @@ private slots:
                                     h.retransmissions, h.linkFailures };
         };
         QTRY_COMPARE(counted(), (QList<quint64> { read, written, 0, again, failed }));
+        QCOMPARE(early, 0u);
     }
 
     // The launcher goes away and comes back: what the interface asks meanwhile
