@@ -192,17 +192,15 @@ private slots:
     {
         QList<QPair<qint64, QByteArray>> lines; // read by the processor since the silence
         bool cut = false, quiet = false;
-        // What the remote's counters must show: each line the processor reads is a frame sent,
-        // a data packet read again (answers may come between) a retransmission, one read a
-        // third time while silent a link failure. A frame is counted before it is written.
+        // The counters against what the processor saw: a line read is a frame sent (and counted
+        // before), a data packet read again a retransmission, thrice while silent a failure.
         quint64 read = 0, written = 0, again = 0, failed = 0, run = 0, early = 0;
         QByteArray last;
         InternalProcessorSim::Packet packet;
         bringUp(1, [&] {
             connect(&m_world->ip, &InternalProcessorSim::lineReceived, this,
                     [&](const QByteArray& raw) {
-                        lines << qMakePair(m_world->ip.nowMs(), raw);
-                        ++read;
+                        lines << qMakePair(m_world->ip.nowMs(), raw), ++read;
                         early += m_link && m_link->linkHealth().framesSent < read;
                         if (!InternalProcessorSim::parseFrame(raw, &packet)
                             || packet.messageClass == 3)
