@@ -165,11 +165,10 @@ int main(int argc, char** argv)
         << "status page http://127.0.0.1:" << httpPort << "/index.html, REST API under /api/1.0/, "
         << "live feed ws://127.0.0.1:6259\n\n";
 
-    int retransmissions = 0, lastNumber = -1;
+    int lastNumber = -1;
     QObject::connect(
         &ip, &InternalProcessorSim::packetReceived, [&](const InternalProcessorSim::Packet& p) {
             const bool again = p.messageClass == 1 && p.packetNumber == lastNumber;
-            retransmissions += again;
             if (p.messageClass == 1)
                 lastNumber = p.packetNumber;
             if (parser.isSet("trace") || again)
@@ -397,6 +396,7 @@ int main(int argc, char** argv)
     app.exec();
     tally();
 
+    const NorvikLink::LinkHealth health = link.linkHealth();
     const auto value = [tags](const char* name) {
         Tag* tag = tags->get(QString::fromLatin1(name));
         return tag ? tag->getValue().toString() : QStringLiteral("-");
@@ -408,7 +408,12 @@ int main(int argc, char** argv)
         << "\n"
         << "  link status (g_link_status) " << value("g_link_status") << "\n"
         << "  remote identity          " << value("ru_identity") << "\n"
-        << "  retransmissions          " << retransmissions << "\n"
+        << "  internal link frames     " << health.framesSent << " sent, " << health.framesReceived
+        << " received, " << health.crcFailures << " damaged\n"
+        << "  retransmissions          " << health.retransmissions << ", link failures "
+        << health.linkFailures << "\n"
+        << "  base-unit link           " << health.baseUnitReconnects << " reconnects, "
+        << health.baseUnitDroppedMessages << " messages dropped\n"
         << "  status frames to IP      " << statusFrames << "\n"
         << "  popups acknowledged      " << popupsAcknowledged << "\n"
         << "  base-unit commands       " << baseUnitCommands << "\n"

@@ -107,6 +107,7 @@ void BGPCom::run()
     connect(_rUzadClient, &Client::configError, this, &BGPCom::handleConfigError);
     connect(_rUzadClient, &Client::initialized, this, &BGPCom::handleInitialized);
     connect(_rUzadClient, &Client::disconnected, this, &BGPCom::handleDisconnected);
+    _publishedClient.store(_rUzadClient, std::memory_order_release);
 
     setLinkStatus(STATE_NO_LINK);
     _rUzadClient->connect(_address, BASE_UNIT_PORT);
@@ -119,24 +120,47 @@ void BGPCom::run()
     _fallback_timer->start();
 }
 
+quint64 BGPCom::reconnects() const
+{
+    const Client* client = _publishedClient.load(std::memory_order_acquire);
+    return client ? client->reconnects() : 0;
+}
+
+quint64 BGPCom::droppedMessages() const
+{
+    const Client* client = _publishedClient.load(std::memory_order_acquire);
+    return _dropped.load(std::memory_order_relaxed) + (client ? client->droppedMessages() : 0);
+}
+
+void BGPCom::sendToBaseUnit(const Message& msg)
+{
+    if (!_rUzadClient) {
+        countDropped();
+        return;
+    }
+    // The connection offers the message to the tunnel (handleFallback, a direct call)
+    // before it writes to TCP.
+    const bool overTcp = _rUzadClient->isTcpConnected();
+    _tunnelTook = false;
+    _rUzadClient->send(msg);
+    if (!overTcp && !_tunnelTook)
+        countDropped();
+}
+
 void BGPCom::sendCmd(QByteArray cmd)
 {
-    if (!_rUzadClient)
-        return;
     Message msg(ID_CMD);
     msg._header._size = static_cast<quint16>(cmd.size());
     msg._payload._payload = cmd;
-    _rUzadClient->send(msg);
+    sendToBaseUnit(msg);
 }
 
 void BGPCom::sendMachineStop()
 {
     _machineStopHeld = true;
-    if (!_rUzadClient)
-        return;
     Message msg(ID_E_STOP);
     msg._payload._payload = QByteArray(1, '\0');
-    _rUzadClient->send(msg);
+    sendToBaseUnit(msg);
 }
 
 void BGPCom::machineStopReleased()
@@ -146,6 +170,10 @@ void BGPCom::machineStopReleased()
 
 void BGPCom::receiveServiceForward(QByteArray data)
 {
+    // Service forwards travel over TCP only: without it the connection writes nothing.
+    // An oversized one is refused, and counted, by the client itself.
+    if (!_rUzadClient || (!_rUzadClient->isTcpConnected() && data.size() <= 0xFFFF))
+        countDropped();
     if (_rUzadClient)
         _rUzadClient->recvServiceForward(data);
 }
@@ -182,6 +210,7 @@ void BGPCom::receiveFallback(QByteArray data)
 void BGPCom::handleBuStatus(QByteArray data)
 {
     if (data.size() < 3) {
+        countDropped();
         qWarning() << "Discarding short base unit status, length" << data.size();
         return;
     }
@@ -216,8 +245,10 @@ bool BGPCom::fallbackAllowed() const
 
 void BGPCom::handleFallback(Message msg)
 {
-    if (fallbackAllowed())
+    if (fallbackAllowed()) {
+        _tunnelTook = true;
         emit sendFallback(msg.serialize());
+    }
 }
 
 void BGPCom::handleConfigError(ErrorCode err, QString str)

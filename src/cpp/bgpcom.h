@@ -11,6 +11,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+
 class App;
 class QTimer;
 class Tag;
@@ -68,6 +70,16 @@ public:
     // The address run() connects to: "GSIP", or the factory default of the base unit.
     QHostAddress baseUnitAddress() const { return _address; }
 
+    // Link health since start-up, safe to read from any thread while the manager exists.
+    // TCP connections to the base unit established after the first one.
+    quint64 reconnects() const;
+    // Messages thrown away: those the connection drops (RUzad::Connection::droppedMessages(),
+    // service forwards too long to send), base-unit status messages too short to read, and
+    // commands, machine stops and service forwards that left on no path (before the link was
+    // started, or while TCP was down and the tunnel did not take them). Tunnel bytes refused
+    // by the fallback policy are not counted: that is configuration, not loss.
+    quint64 droppedMessages() const;
+
 signals:
     void readyReadCmd(QByteArray cmd);
     void readyReadPeriodicData(QByteArray data);
@@ -109,6 +121,9 @@ private:
     // misconfigured mode).
     bool fallbackAllowed() const;
     bool armed() const;
+    // Sends over TCP and offers to the tunnel; counts the message dropped when neither took it.
+    void sendToBaseUnit(const RUzad::Message& msg);
+    void countDropped() { _dropped.fetch_add(1, std::memory_order_relaxed); }
 
     // Read on the constructing thread; afterwards only the context that tag writes are
     // queued to, see above.
@@ -130,6 +145,11 @@ private:
     bool _cableLink = false;
     RUzad::State _linkStatus = RUzad::STATE_UNUSED;
     bool _machineStopHeld = false;
+    bool _tunnelTook = false; // handleFallback() passed the last offered message on
+
+    // The client for readers on other threads, published once run() has built it.
+    std::atomic<const RUzad::Client*> _publishedClient { nullptr };
+    std::atomic<quint64> _dropped { 0 };
 };
 
 #endif

@@ -26,6 +26,7 @@
 #include "service_layer.h"
 #include "tag.h"
 #include "tagdatabase.h"
+#include "transport_layer.h"
 #include "tsan.h"
 #include "user.h"
 #include "userdatabase.h"
@@ -41,6 +42,7 @@
 #include <QtQml>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 const char* const noIpAddress = "No IP Address";
@@ -51,6 +53,24 @@ QString firstAddress(const char* interfaceName)
         = QNetworkInterface::interfaceFromName(QString::fromLatin1(interfaceName)).addressEntries();
     return entries.isEmpty() ? QString::fromLatin1(noIpAddress) : entries.first().ip().toString();
 }
+
+// The link-health counters as tags.
+struct HealthTag
+{
+    const char* name;
+    const char* label;
+    quint64 NorvikLink::LinkHealth::*field;
+};
+using H = NorvikLink::LinkHealth;
+const HealthTag healthTagTable[] = {
+    { "link_frames_sent", "Internal link frames sent", &H::framesSent },
+    { "link_frames_received", "Internal link frames received intact", &H::framesReceived },
+    { "link_crc_failures", "Internal link damaged frames dropped", &H::crcFailures },
+    { "link_retransmissions", "Internal link retransmissions", &H::retransmissions },
+    { "link_failures", "Internal link failures", &H::linkFailures },
+    { "bu_reconnects", "Base-unit link reconnections", &H::baseUnitReconnects },
+    { "bu_dropped_messages", "Base-unit link messages dropped", &H::baseUnitDroppedMessages },
+};
 } // namespace
 
 NorvikLink::NorvikLink(QObject* parent)
@@ -90,6 +110,12 @@ NorvikLink::NorvikLink(QObject* parent)
     tagDatabase->append(dataValid);
     systemStateTag = new Tag(QStringLiteral("systemEventServiceState"), this);
     tagDatabase->append(systemStateTag);
+    for (const HealthTag& entry : healthTagTable) {
+        Tag* counter = new Tag(QLatin1String(entry.name), this);
+        counter->setLabel(QLatin1String(entry.label));
+        tagDatabase->append(counter);
+        healthTags << counter;
+    }
 
     periodicDataHandler = new PeriodicDataHandler(this, tagDatabase);
     launcherClient = new LauncherClient(QStringLiteral("NKLauncher"), this);
@@ -100,6 +126,8 @@ NorvikLink::NorvikLink(QObject* parent)
     serviceLayer->moveToThread(serviceThread);
     serviceThread->start(QThread::InheritPriority);
     QMetaObject::invokeMethod(serviceLayer, "run", Qt::BlockingQueuedConnection);
+    NORVIK_TSAN_ACQUIRE(serviceLayer); // what run() built
+    transportLayer = serviceLayer->transport();
 
     _services = serviceLayer->getServices();
     eventService = qobject_cast<SystemEventService*>(_services.value(SERV_ID_SYSTEM_EVENT));
@@ -182,6 +210,8 @@ NorvikLink::NorvikLink(QObject* parent)
         if (launcherClient->state() == QLocalSocket::UnconnectedState)
             launcherClient->connectToServer(QStringLiteral("NKLauncher"));
     });
+    // The link-health counters reach the properties and tags on the same tick.
+    connect(checkMyIpTimer, &QTimer::timeout, this, [this] { publishLinkHealth(); });
     checkMyIpTimer->start(1000);
 
     qmlRegisterInterface<Data>("Data", 1);
@@ -216,6 +246,7 @@ NorvikLink::~NorvikLink()
     // port (joining its read thread) with it.
     _services.clear();
     eventService = nullptr;
+    transportLayer = nullptr;
     endThread(serviceThread, serviceLayer);
     serviceThread = nullptr;
     serviceLayer = nullptr;
@@ -257,6 +288,40 @@ void NorvikLink::endThread(QThread* thread, QObject* worker)
     thread->wait();
     NORVIK_TSAN_ACQUIRE(thread);
     delete thread;
+}
+
+NorvikLink::LinkHealth NorvikLink::linkHealth() const
+{
+    LinkHealth health;
+    if (transportLayer) {
+        health.framesSent = transportLayer->framesSent();
+        health.framesReceived = transportLayer->framesReceived();
+        health.crcFailures = transportLayer->crcFailures();
+        health.retransmissions = transportLayer->retransmissions();
+        health.linkFailures = transportLayer->linkFailures();
+    }
+    if (bgpCom) {
+        health.baseUnitReconnects = bgpCom->reconnects();
+        health.baseUnitDroppedMessages = bgpCom->droppedMessages();
+    }
+    return health;
+}
+
+void NorvikLink::publishLinkHealth()
+{
+    const LinkHealth before = publishedHealth;
+    publishedHealth = linkHealth();
+    bool changed = false;
+    for (size_t i = 0; i < std::size(healthTagTable); ++i) {
+        const quint64 value = publishedHealth.*healthTagTable[i].field;
+        if (value == before.*healthTagTable[i].field)
+            continue;
+        changed = true;
+        if (Tag* tag = healthTags.value(int(i)))
+            tag->setValue(QVariant(qulonglong(value)));
+    }
+    if (changed)
+        emit linkHealthChanged();
 }
 
 bool NorvikLink::isControlSystem() const

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QVariant>
+#include <QVector>
 
 class App;
 class AppDatabase;
@@ -32,6 +33,7 @@ class ServiceLayer;
 class Tag;
 class TagDatabase;
 class TouchController;
+class TransportLayer;
 class UserDatabase;
 class WifiSetupAndStatus;
 class battery;
@@ -64,8 +66,34 @@ class NorvikLink : public QObject
     Q_OBJECT
     Q_PROPERTY(TagDatabase* tags READ getTags NOTIFY tagsChanged)
     Q_PROPERTY(AppDatabase* apps READ getApps NOTIFY appsChanged)
+    // Link health, see LinkHealth; refreshed about once a second, with the tags of the same
+    // names ("link_frames_sent", ..., "bu_dropped_messages").
+    Q_PROPERTY(qulonglong framesSent READ framesSent NOTIFY linkHealthChanged)
+    Q_PROPERTY(qulonglong framesReceived READ framesReceived NOTIFY linkHealthChanged)
+    Q_PROPERTY(qulonglong crcFailures READ crcFailures NOTIFY linkHealthChanged)
+    Q_PROPERTY(qulonglong retransmissions READ retransmissions NOTIFY linkHealthChanged)
+    Q_PROPERTY(qulonglong linkFailures READ linkFailures NOTIFY linkHealthChanged)
+    Q_PROPERTY(qulonglong baseUnitReconnects READ baseUnitReconnects NOTIFY linkHealthChanged)
+    Q_PROPERTY(
+        qulonglong baseUnitDroppedMessages READ baseUnitDroppedMessages NOTIFY linkHealthChanged)
 
 public:
+    // Health of the remote's two links, counted since start-up; nothing here changes what
+    // goes on either wire. Internal link (TransportLayer): frames written to the line,
+    // frames received intact, frames dropped as damaged, retransmissions, link failures
+    // (each one takes the remote to NO_RI_Link). Base-unit link (BGPCom): TCP connections
+    // after the first, and messages thrown away (BGPCom::droppedMessages()).
+    struct LinkHealth
+    {
+        quint64 framesSent = 0;
+        quint64 framesReceived = 0;
+        quint64 crcFailures = 0;
+        quint64 retransmissions = 0;
+        quint64 linkFailures = 0;
+        quint64 baseUnitReconnects = 0;
+        quint64 baseUnitDroppedMessages = 0;
+    };
+
     explicit NorvikLink(QObject* parent = nullptr);
     ~NorvikLink() override;
 
@@ -92,6 +120,17 @@ public:
     TouchController* touchController() const { return m_touchController; }
     WifiSetupAndStatus* wifi() const { return wss; }
 
+    // The counters as they are now (the properties and tags show them as of the last
+    // refresh). Call on the facade's thread.
+    LinkHealth linkHealth() const;
+    qulonglong framesSent() const { return publishedHealth.framesSent; }
+    qulonglong framesReceived() const { return publishedHealth.framesReceived; }
+    qulonglong crcFailures() const { return publishedHealth.crcFailures; }
+    qulonglong retransmissions() const { return publishedHealth.retransmissions; }
+    qulonglong linkFailures() const { return publishedHealth.linkFailures; }
+    qulonglong baseUnitReconnects() const { return publishedHealth.baseUnitReconnects; }
+    qulonglong baseUnitDroppedMessages() const { return publishedHealth.baseUnitDroppedMessages; }
+
 signals:
     void tagsChanged();
     void appsChanged();
@@ -111,6 +150,8 @@ signals:
     void recvBinaryCmd(QByteArray data);
     void stopPressed();
     void stopReleased();
+    // The link-health properties changed; at most once per refresh, about once a second.
+    void linkHealthChanged();
 
 public slots:
     void newSystemEventState(SystemEventService::States state);
@@ -141,6 +182,8 @@ private:
     void initWebServices();
     // Deletes the thread's worker on the thread itself, then joins it.
     static void endThread(QThread* thread, QObject* worker);
+    // Takes the counters into the properties and tags when they changed.
+    void publishLinkHealth();
 
     TagDatabase* tagDatabase = nullptr;
     AppDatabase* applications = nullptr;
@@ -180,6 +223,10 @@ private:
     QPointer<Tag> wlanIpTag;
     QPointer<Tag> ethIpTag;
     QPointer<Tag> cableTag;
+    // Lives on the service thread; its counters are atomics.
+    TransportLayer* transportLayer = nullptr;
+    LinkHealth publishedHealth;
+    QVector<QPointer<Tag>> healthTags; // in the order of the fields of LinkHealth
 };
 
 #endif

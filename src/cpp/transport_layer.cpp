@@ -72,6 +72,7 @@ void TransportLayer::sendData(QByteArray data, quint8 packetNumber, quint8 servi
 {
     const QByteArray frame = buildFrame(data, messageClass, serviceId, packetNumber);
     if (messageClass == MSG_CLASS_ACK) {
+        count(_framesSent);
         emit sendOnInternal(frame);
         return;
     }
@@ -100,10 +101,13 @@ void TransportLayer::processSendBuffer()
         return;
     if (head.reTXCount > 2) {
         discardSendBuffer();
+        count(_linkFailures);
         emit internalLinkFailed();
         return;
     }
-    ++head.reTXCount;
+    if (++head.reTXCount > 1)
+        count(_retransmissions);
+    count(_framesSent);
     head.reTxTimer->start(sendInterval);
     emit sendOnInternal(head.data);
 }
@@ -128,10 +132,12 @@ void TransportLayer::readDataFromInternal(QByteArray data)
     // Anything shorter than a CRC and header cannot be a message, whatever the CRC
     // register says. Line noise shows up here, so every such frame is logged.
     if (message.size() < crcSize + headerSize || !messageLayer->check(message)) {
+        count(_crcFailures);
         qWarning("TransportLayer: dropped a damaged frame of %d bytes", int(data.size()));
         return;
     }
     messageLayer->remove(message);
+    count(_framesReceived);
 
     const quint8 serviceId = getServiceId(message);
     const quint8 messageClass = getMessageClass(message);
@@ -141,6 +147,7 @@ void TransportLayer::readDataFromInternal(QByteArray data)
     switch (messageClass) {
     case MSG_CLASS_TRANSP_ACK:
         // Acknowledge first, straight to the line, then deliver.
+        count(_framesSent);
         internalLink->sendData(buildFrame(QByteArray(), MSG_CLASS_ACK, serviceId, packetNumber));
         emit readyRead(payload, Internal, serviceId, messageClass);
         break;

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QVector>
 
+#include <atomic>
+
 class FrameLayer;
 class InternalLink;
 class MessageLayer;
@@ -51,6 +53,20 @@ public:
 
     InternalLink* link() const { return internalLink; }
 
+    // Health counters since start-up. Counted on the layer's thread; safe to read from
+    // any thread while the layer exists.
+    // Frames written to the line: first transmissions, retransmissions, service answers
+    // and transport acknowledgements.
+    quint64 framesSent() const { return _framesSent.load(std::memory_order_relaxed); }
+    // Frames that arrived intact (CRC good, long enough for a header), whatever their class.
+    quint64 framesReceived() const { return _framesReceived.load(std::memory_order_relaxed); }
+    // Frames dropped as damaged: CRC failed or too short (one warning each).
+    quint64 crcFailures() const { return _crcFailures.load(std::memory_order_relaxed); }
+    // Second and third transmissions of a packet that was not acknowledged in time.
+    quint64 retransmissions() const { return _retransmissions.load(std::memory_order_relaxed); }
+    // internalLinkFailed() emissions.
+    quint64 linkFailures() const { return _linkFailures.load(std::memory_order_relaxed); }
+
 public slots:
     void readDataFromInternal(QByteArray data);
     void readDataFromService(QByteArray data, Link toLink, quint8 serviceId, quint8 messageClass);
@@ -77,6 +93,10 @@ private:
     QByteArray buildFrame(const QByteArray& payload, quint8 messageClass, quint8 serviceId,
                           quint8 packetNumber);
     void discardSendBuffer();
+    static void count(std::atomic<quint64>& counter)
+    {
+        counter.fetch_add(1, std::memory_order_relaxed);
+    }
 
     InternalLink* internalLink;
     MessageLayer* messageLayer;
@@ -86,6 +106,11 @@ private:
     QList<bufferItem> sendBuffer;
     QHash<unsigned char, QVector<unsigned char>> _sentServicePackets;
     QHash<unsigned char, QVector<unsigned char>> _unackedServicePackets;
+    std::atomic<quint64> _framesSent { 0 };
+    std::atomic<quint64> _framesReceived { 0 };
+    std::atomic<quint64> _crcFailures { 0 };
+    std::atomic<quint64> _retransmissions { 0 };
+    std::atomic<quint64> _linkFailures { 0 };
 };
 
 #endif

@@ -97,6 +97,7 @@ void Client::recvServiceForward(QByteArray data)
 {
     if (data.size() > 0xFFFF) {
         // The size field has 16 bits; a longer payload would desynchronise the peer.
+        _dropped.fetch_add(1, std::memory_order_relaxed);
         qWarning() << "Discarding oversized R-Uzad service forward:" << data.size() << "bytes";
         return;
     }

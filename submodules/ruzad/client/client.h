@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
+
 namespace RUzad {
 
 // The remote's end of the link: connects to the base unit, offers the handshake as soon as
@@ -29,6 +31,18 @@ public:
     // Connected, as opposed to still trying to connect (when isTcpActive() is true as well).
     bool isTcpConnected() const { return _conn->state() == QAbstractSocket::ConnectedState; }
     bool isFallbackActive() const { return _conn->isFallbackActive(); }
+
+    // Safe to read from any thread. Connections established after the first one.
+    quint64 reconnects() const
+    {
+        const quint64 connections = _conn->connectionCount();
+        return connections > 0 ? connections - 1 : 0;
+    }
+    // The connection's dropped messages, and service forwards too long to send.
+    quint64 droppedMessages() const
+    {
+        return _conn->droppedMessages() + _dropped.load(std::memory_order_relaxed);
+    }
 
 signals:
     void readyReadCmd(QByteArray cmd);
@@ -64,6 +78,7 @@ private:
     quint16 _port;
     Connection* _conn;
     QTimer* _reconnect_timer;
+    std::atomic<quint64> _dropped { 0 };
 };
 
 } // namespace RUzad

@@ -68,6 +68,7 @@ void Connection::send(const Message& msg)
 {
     const quint8 id = msg._header._id;
     if (id > ID_BU_STATUS) {
+        countDropped();
         qCritical() << "Invalid message!";
         return;
     }
@@ -99,6 +100,7 @@ void Connection::resetFallback()
 void Connection::handleFallback(const QByteArray& data)
 {
     if (data.isEmpty()) {
+        countDropped();
         qWarning() << "Discarding empty R-Uzad message (fallback).";
         return;
     }
@@ -118,6 +120,7 @@ void Connection::handleStateChanged(QAbstractSocket::SocketState state)
         clearBuffer(_tcp_buffer);
         break;
     case QAbstractSocket::ConnectedState:
+        _connections.fetch_add(1, std::memory_order_relaxed);
         // Options given before the socket existed do not reach the kernel; set them again.
         applySocketOptions();
         _tcp_timer->start();
@@ -171,11 +174,17 @@ void Connection::handleReadyRead()
 
 void Connection::clearBuffer(QByteArray& buffer)
 {
-    buffer.clear();
+    int handled = 0; // by a parse running on this buffer
     for (ParseCursor& cursor : _cursors) {
-        if (cursor.buffer == &buffer)
+        if (cursor.buffer == &buffer) {
+            handled = cursor.consumed;
             cursor.consumed = 0;
+        }
     }
+    // The start of a message whose rest will never come.
+    if (buffer.size() > handled)
+        countDropped();
+    buffer.clear();
 }
 
 // Every complete message in data is consumed, so between calls data holds less than one
@@ -201,12 +210,15 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
             while (keep > 0 && !data.endsWith(_magic.left(keep)))
                 --keep;
             if (data.size() - consumed - keep > 0) {
+                countDropped();
                 qWarning().noquote()
                     << "R-Uzad msg stream is out of sync! Origin:" << enumName(origin);
             }
             consumed = data.size() - keep;
             break;
         }
+        if (start > consumed)
+            countDropped(); // bytes before the message start, skipped silently
         consumed = start;
         if (data.size() - start < HEADER_SIZE)
             break;
@@ -220,6 +232,7 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
         if (_last_timestamp > header._timestamp && !passesStaleFilter(origin, header._id)) {
             // Dropped, and the rest of the read goes on: stopping here would leave it waiting
             // for the next read, and a peer sending stale data would grow the buffer forever.
+            countDropped();
             if (data.size() - end < HEADER_SIZE)
                 break;
             continue;
@@ -256,6 +269,7 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
             emit readyReadBuStatus(payload);
             break;
         default:
+            countDropped();
             qWarning().noquote() << "Discarding R-Uzad message with unknown id:" << header._id
                                  << "| Origin:" << enumName(origin);
             break;
@@ -272,6 +286,8 @@ void Connection::parse(QByteArray& data, MessageOrigin origin)
             // than keeping it also keeps the buffer bounded against a peer that repeats it.
             _tcp_timer->stop();
             tcpAccepted = false;
+            if (data.size() > _cursors[self].consumed)
+                countDropped();
             _cursors[self].consumed = data.size();
             break;
         }

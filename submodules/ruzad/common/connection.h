@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <atomic>
+
 namespace RUzad {
 
 // The TCP socket to the base unit plus everything that turns byte streams into messages.
@@ -33,6 +35,16 @@ public:
     void setChecksum(const QByteArray& checksum) { _checksum = checksum; }
     bool isTcpActive() const { return _tcp_timer->isActive(); }
     bool isFallbackActive() const { return _fallback_active; }
+
+    // Counted on the connection's thread; safe to read from any thread.
+    // TCP connections established since construction.
+    quint64 connectionCount() const { return _connections.load(std::memory_order_relaxed); }
+    // Received bytes thrown away, one count per message or stretch: bytes that hold no message
+    // (before a message start, or a read without one), messages filtered as stale, of an
+    // unknown id, or following a refused handshake in the same read, an incomplete message
+    // discarded when its stream ended or timed out, an empty tunnel packet; and messages to
+    // send with an invalid id.
+    quint64 droppedMessages() const { return _dropped.load(std::memory_order_relaxed); }
 
 signals:
     void timeout(RUzad::MessageOrigin origin);
@@ -76,6 +88,7 @@ private:
     void clearBuffer(QByteArray& buffer);
     bool passesStaleFilter(RUzad::MessageOrigin origin, quint8 id) const;
     void applySocketOptions();
+    void countDropped() { _dropped.fetch_add(1, std::memory_order_relaxed); }
 
     quint16 _baseId;
     quint16 _remoteId;
@@ -89,6 +102,8 @@ private:
     QTimer* _heartbeat_timer;
     QTimer* _tcp_timer;
     QVector<ParseCursor> _cursors;
+    std::atomic<quint64> _connections { 0 };
+    std::atomic<quint64> _dropped { 0 };
 };
 
 } // namespace RUzad

@@ -69,6 +69,22 @@ class tst_NetworkFaults : public QObject
     {
         return (m_bu.connectionTimesNs().last() - ns) / 1e6;
     }
+    quint64 dropped() const { return m_link->linkHealth().baseUnitDroppedMessages; }
+    // The published counters: reconnections are the base unit's connections after the first,
+    // and every counter's tag shows what its property does.
+    void expectHealthPublished()
+    {
+        QTRY_COMPARE(m_link->property("baseUnitReconnects").toInt(), m_bu.connectionCount() - 1);
+        const char* const published[][2] = { { "framesSent", "link_frames_sent" },
+                                             { "framesReceived", "link_frames_received" },
+                                             { "crcFailures", "link_crc_failures" },
+                                             { "retransmissions", "link_retransmissions" },
+                                             { "linkFailures", "link_failures" },
+                                             { "baseUnitReconnects", "bu_reconnects" },
+                                             { "baseUnitDroppedMessages", "bu_dropped_messages" } };
+        for (const auto& pair : published)
+            QCOMPARE(tag(pair[1])->getValue(), m_link->property(pair[0]));
+    }
 
 private slots:
     void initTestCase()
@@ -96,13 +112,17 @@ private slots:
     {
         const int connections = m_bu.connectionCount();
         const int inits = m_bu.receivedCount(BU::INIT);
+        QSignalSpy refreshed(m_link, &NorvikLink::linkHealthChanged);
+        const qint64 startNs = m_bu.elapsedNs();
         m_link->sendCmd(QByteArray("before"));
         QTRY_COMPARE(commands(), QByteArrayList { "before" });
         m_bu.setRunning(false);
         QTRY_COMPARE(linkStatus(), 2); // STATE_NO_LINK
+        const quint64 before = dropped();
         m_link->sendCmd(QByteArray("while off"));
         QVERIFY(press(true));
         QTest::qWait(2500); // the stop is seen, attempts go against nobody
+        QTRY_COMPARE(dropped(), before + 2); // the command and the stop had no path
         const qint64 restarted = m_bu.elapsedNs();
         const int stops = m_bu.receivedCount(BU::E_STOP);
         m_bu.setRunning(true);
@@ -129,6 +149,10 @@ private slots:
         QCOMPARE(decoded.at(0).at(0).toByteArray(), QByteArray("whole"));
         // Given while there was no path: dropped, neither queued nor sent twice.
         QCOMPARE(commands(), (QByteArrayList { "before", "cut" }));
+        expectHealthPublished();
+        // Refreshed as the counters change, once a second (a coarse timer fires up to 5% early).
+        QVERIFY(!refreshed.isEmpty()
+                && refreshed.count() <= (m_bu.elapsedNs() - startNs) / 95e7 + 1);
     }
 
     // Bytes that are no message: dropped with their log line. A message that claims more
@@ -160,6 +184,7 @@ private slots:
         if (bytes.startsWith("LrdA")) // stamped now: an older message would be dropped unseen
             qToLittleEndian(BU::wallClock(), bytes.data() + 8);
         const int connections = m_bu.connectionCount();
+        const quint64 before = dropped();
         QSignalSpy decoded(m_link, &NorvikLink::recvBinaryCmd);
         MessageLog messages;
         if (quiet)
@@ -177,6 +202,8 @@ private slots:
         QTRY_COMPARE(decoded.count(), 1);
         QCOMPARE(decoded.at(0).at(0).toByteArray(), QByteArray("after"));
         QCOMPARE(m_bu.receivedCount(BU::E_STOP), stops); // released: not sent on handshakes
+        QCOMPARE(dropped(), before + 1);
+        expectHealthPublished();
     }
 
     // NetworkManager hung, then gone with its bus daemon: the strength reads 0 (the only
