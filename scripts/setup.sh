@@ -60,7 +60,8 @@ norvik_build() {
 # Extra arguments go to the screen's configure step. The touch controller's library
 # comes with the platform: on the desk it is the stand-in of the build folder.
 norvik_build_screen() {
-    local build=$1 dir=$2
+    local build dir=$2
+    build=$(cd "$1" && pwd)
     shift 2
     cmake --install "$build" --prefix "$dir/prefix" >/dev/null
     cmake -S "$NORVIK_SOURCE_DIR/examples/remote-screen" -B "$dir/screen" \

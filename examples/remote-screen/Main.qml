@@ -144,6 +144,31 @@ Window {
         }
     }
 
+    // How the two links fare since start-up.
+    Column {
+        x: 20
+        y: 322
+        spacing: 2
+        Text {
+            color: "#b0bec8"
+            font.pixelSize: 16
+            text: "Internal link: " + norvikLink.framesSent + " frames out, "
+                  + norvikLink.framesReceived + " in"
+        }
+        Text {
+            color: "#b0bec8"
+            font.pixelSize: 16
+            text: norvikLink.crcFailures + " damaged, " + norvikLink.retransmissions
+                  + " repeated, " + norvikLink.linkFailures + " link failures"
+        }
+        Text {
+            color: "#b0bec8"
+            font.pixelSize: 16
+            text: "Base unit: " + norvikLink.baseUnitReconnects + " reconnects, "
+                  + norvikLink.baseUnitDroppedMessages + " messages dropped"
+        }
+    }
+
     // The notification history, newest first.
     ListView {
         id: history
