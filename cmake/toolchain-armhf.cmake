@@ -39,10 +39,13 @@ if(NORVIK_ARMHF_SYSROOT)
     # dependencies (ICU, PCRE2, ...) among themselves.
     set(_norvik_rpath_link
         "-Wl,-rpath-link,${NORVIK_ARMHF_SYSROOT}/lib/arm-linux-gnueabihf -Wl,-rpath-link,${NORVIK_ARMHF_SYSROOT}/usr/lib/arm-linux-gnueabihf")
-    set(CMAKE_EXE_LINKER_FLAGS_INIT "${_norvik_rpath_link}")
-    set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_norvik_rpath_link}")
-    set(CMAKE_MODULE_LINKER_FLAGS_INIT "${_norvik_rpath_link}")
-    # qemu-arm looks up the loader and every library under the folder first.
-    list(APPEND _norvik_emulator -L "${NORVIK_ARMHF_SYSROOT}")
+    string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " ${_norvik_rpath_link}")
+    string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " ${_norvik_rpath_link}")
+    string(APPEND CMAKE_MODULE_LINKER_FLAGS_INIT " ${_norvik_rpath_link}")
+    # qemu-arm looks up the loader and every library under the folder first. It does
+    # not do so for statx, with which the QML engine looks for its modules: those are
+    # named by their place in the folder.
+    list(APPEND _norvik_emulator -L "${NORVIK_ARMHF_SYSROOT}"
+        -E "QML2_IMPORT_PATH=${NORVIK_ARMHF_SYSROOT}/usr/lib/arm-linux-gnueabihf/qt5/qml")
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${_norvik_emulator})

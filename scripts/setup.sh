@@ -58,14 +58,19 @@ norvik_build() {
 # Installs the library of a build folder into <dir>/prefix and builds the sample
 # screen against that tree alone into <dir>/screen, as an interface project would.
 # Extra arguments go to the screen's configure step. The touch controller's library
-# comes with the platform: on the desk it is the stand-in of the build folder.
+# comes with the platform: on the desk it is the stand-in of the build folder. The
+# package is named by its folder too, as a cross build looks for packages only
+# below its sysroot.
 norvik_build_screen() {
     local build dir=$2
     build=$(cd "$1" && pwd)
     shift 2
     cmake --install "$build" --prefix "$dir/prefix" >/dev/null
+    local config
+    config=$(find "$dir/prefix" -name NorvikLinkConfig.cmake)
     cmake -S "$NORVIK_SOURCE_DIR/examples/remote-screen" -B "$dir/screen" \
-        -DCMAKE_PREFIX_PATH="$dir/prefix" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-rpath-link,$build/sim/egalax" \
+        -DCMAKE_PREFIX_PATH="$dir/prefix" -DNorvikLink_DIR="${config%/*}" \
+        -DCMAKE_EXE_LINKER_FLAGS_INIT="-Wl,-rpath-link,$build/sim/egalax" \
         "$@" >"$dir/configure.log" || { cat "$dir/configure.log"; return 1; }
     cmake --build "$dir/screen" >"$dir/build.log" || { cat "$dir/build.log"; return 1; }
 }
