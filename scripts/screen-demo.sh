@@ -8,11 +8,7 @@ trap 'kill "${norvik_pids[@]}" 2>/dev/null; wait 2>/dev/null' EXIT
 trap 'exit 0' INT TERM
 shot=
 if [ -z "${DISPLAY:-}" ]; then
-    exec 3>"$dir/display"
-    Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-    norvik_pids+=($!)
-    for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
-    export DISPLAY=:$(cat "$dir/display")
+    norvik_start_xvfb "$dir"
     shot=$dir/remote-screen.png
     echo "== no display: the screen runs on a virtual X server; screenshot every 5 s: $shot"
 fi

@@ -75,10 +75,22 @@ norvik_build_screen() {
     cmake --build "$dir/screen" >"$dir/build.log" || { cat "$dir/build.log"; return 1; }
 }
 
+norvik_pids=()
+# Starts a virtual X server of the remote's screen size in the background (its process
+# id goes to norvik_pids, its output to <dir>/xvfb.log) and points DISPLAY at it.
+norvik_start_xvfb() {
+    local dir=$1
+    exec 3>"$dir/display"
+    Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+    norvik_pids+=($!)
+    for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
+    exec 3>&-
+    export DISPLAY=:$(cat "$dir/display")
+}
+
 # Starts the stand-ins and the sample screen of <dir>/screen on $DISPLAY, in the
 # background (their process ids go to norvik_pids, their output to <dir>/*.log).
 # Extra arguments: an emulator to run the programs with (a cross build).
-norvik_pids=()
 norvik_run_screen() {
     local build=$1 dir=$2
     shift 2

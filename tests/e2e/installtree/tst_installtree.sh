@@ -18,11 +18,7 @@ if grep -rqF "$build" "$work/prefix/lib/cmake" "$work/prefix/include"; then
     echo "FAIL: the installed package refers to the build tree"
     exit 1
 fi
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-norvik_pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+norvik_start_xvfb "$work"
 NORVIK_SCREEN_HTTP_PORT=18080 norvik_run_screen "$build" "$work" "${emulator[@]}"
 
 shot=$build/remote-screen.png
