@@ -170,12 +170,10 @@ void BGPCom::machineStopReleased()
 
 void BGPCom::receiveServiceForward(QByteArray data)
 {
-    // Service forwards travel over TCP only: without it the connection writes nothing.
-    // An oversized one is refused, and counted, by the client itself.
-    if (!_rUzadClient || (!_rUzadClient->isTcpConnected() && data.size() <= 0xFFFF))
-        countDropped();
     if (_rUzadClient)
-        _rUzadClient->recvServiceForward(data);
+        _rUzadClient->recvServiceForward(data); // counts what it cannot send
+    else
+        countDropped();
 }
 
 void BGPCom::initFallback()

@@ -101,6 +101,9 @@ void Client::recvServiceForward(QByteArray data)
         qWarning() << "Discarding oversized R-Uzad service forward:" << data.size() << "bytes";
         return;
     }
+    // Service forwards travel over TCP only: without it the connection writes nothing.
+    if (!isTcpConnected())
+        _dropped.fetch_add(1, std::memory_order_relaxed);
     Message msg(ID_SERVICE_FORWARD);
     msg._header._size = static_cast<quint16>(data.size());
     msg._payload._payload = data;

@@ -38,7 +38,8 @@ public:
         const quint64 connections = _conn->connectionCount();
         return connections > 0 ? connections - 1 : 0;
     }
-    // The connection's dropped messages, and service forwards too long to send.
+    // The connection's dropped messages, and service forwards too long to send or given
+    // while TCP is down.
     quint64 droppedMessages() const
     {
         return _conn->droppedMessages() + _dropped.load(std::memory_order_relaxed);
