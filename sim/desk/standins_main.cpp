@@ -60,9 +60,12 @@ int main(int argc, char** argv)
     }
     say("stand-ins ready; the interface's environment is in " + parser.value("env"));
 
+    // Not heard from the remote yet, or not for 5 s (an interface that was restarted).
     QElapsedTimer lastHeard;
+    const auto remoteQuiet
+        = [&lastHeard] { return !lastHeard.isValid() || lastHeard.elapsed() > 5000; };
     QObject::connect(&world.ip, &InternalProcessorSim::packetReceived, [&] {
-        if (!lastHeard.isValid() || lastHeard.elapsed() > 5000) {
+        if (remoteQuiet()) {
             say("the remote speaks; the internal processor starts the handshake");
             QTimer::singleShot(300, [&] { world.events.sendEvent(SystemEventService::RESET); });
         }
@@ -96,7 +99,7 @@ int main(int argc, char** argv)
         ++tick;
         if (tick % 20 == 0)
             world.networkManager.setStrength(uchar(55 + 30 * std::cos(tick / 90.0)));
-        if (!lastHeard.isValid() || lastHeard.elapsed() > 5000)
+        if (remoteQuiet())
             return;
         world.process.setJoystick(1, qint16(800 * std::sin(tick / 7.0)));
         world.process.sendFrame();
