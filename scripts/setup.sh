@@ -25,6 +25,8 @@ norvik_packages=(
     # recognition, clicks.
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
     fonts-dejavu-core xvfb imagemagick tesseract-ocr tesseract-ocr-eng xdotool
+    # The status page's test: a headless browser.
+    chromium
 )
 
 norvik_install_packages() {

@@ -312,6 +312,8 @@ int main(int argc, char** argv)
     world.i2c.setDesignCapacity(4400);
     QTimer script;
     QObject::connect(&script, &QTimer::timeout, [&] {
+        // What was printed shows within a tick, in a pipe too.
+        out.flush();
         const int t = ++tick * 100;
         const int phase = t % 14000;
         if (phase == 0)

@@ -14,7 +14,7 @@ const POLL_MS = 1000;
 const EVENT_STATES = ["NO_RI_Link", "WAITING", "SELECTED", "ARMED_ENABLED", "STOP",
                       "POWERING_DOWN", "EXIT_APPLICATION", "ARMING"];
 // The remote-control state as the "state" tag carries it.
-const RC_STATES = { 1: "Selected", 2: "Armed", 3: "Enabled", 4: "Stop", 5: "Failed",
+const RC_STATES = { 0: "None", 1: "Selected", 2: "Armed", 3: "Enabled", 4: "Stop", 5: "Failed",
                     6: "Waiting", 7: "Powering down", 8: "No RI-Link" };
 // The base-unit link state as "g_link_status" carries it.
 const LINK_STATES = ["Unused", "Operational", "No link", "Link error", "Interface error",
@@ -217,12 +217,12 @@ function ask(text, action) {
 }
 
 function answer(yes) {
-  const action = pending;
+  const action = pending, text = $("confirm-text").textContent;
   pending = null;
   $("confirm").hidden = true;
   if (!yes || !action) return;
   Promise.resolve().then(action)
-    .then(() => { $("result").textContent = "Done: " + $("confirm-text").textContent; })
+    .then(() => { $("result").textContent = "Done: " + text.replace(/\?$/, ""); })
     .catch(e => { $("result").textContent = "Failed: " + e.message; });
 }
 
@@ -244,6 +244,8 @@ $("search").oninput = () => { for (const tr of $("tags").rows) filterRow(tr); };
 
 setLive(false);
 connect();
-const poll = () => Promise.all([pollTags(), pollAlarms()]).catch(() => {})
+// The history changes seldom and a new entry is announced on the feed: read it every third poll.
+let polls = 0;
+const poll = () => Promise.all([pollTags(), polls++ % 3 ? null : pollAlarms()]).catch(() => {})
   .then(() => setTimeout(poll, POLL_MS));
 poll();

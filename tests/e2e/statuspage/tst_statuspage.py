@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""The status page in headless chromium against the desk remote on loopback: the state
+follows the handshake and arm, a live tag moves on screen, and acknowledging the
+notification in the page reaches the internal processor stand-in.
+Arguments: the desk runner, the screenshot to write."""
+import base64, json, os, subprocess, sys, tempfile, threading, time
+
+if os.environ.get("NORVIK_NETNS") is None and subprocess.call(["unshare", "--net", "true"]) == 0:
+    os.environ["NORVIK_NETNS"] = "1"  # a namespace of our own: the desk's fixed ports collide with no one
+    os.execvp("unshare", ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "-", sys.executable] + sys.argv)
+desk = subprocess.Popen([sys.argv[1], "--seconds", "120", "--http-port", "18088"], stdout=subprocess.PIPE, text=True)
+lines = []
+threading.Thread(target=lambda: [lines.append(l) for l in desk.stdout], daemon=True).start()
+a_r, a_w = os.pipe(); b_r, b_w = os.pipe()
+def dup(): os.dup2(a_r, 3); os.dup2(b_w, 4)
+profile = tempfile.TemporaryDirectory()
+browser = subprocess.Popen(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                            "--user-data-dir=" + profile.name, "--remote-debugging-pipe", "--window-size=1000,1400",
+                            "about:blank"], pass_fds=(3, 4), preexec_fn=dup, stderr=subprocess.DEVNULL)
+os.close(a_r); os.close(b_w)
+calls, pending = [0], [b""]
+
+def cdp(method, session=None, **params):
+    calls[0] += 1
+    message = {"id": calls[0], "method": method, "params": params}
+    if session: message["sessionId"] = session
+    os.write(a_w, json.dumps(message).encode() + b"\0")
+    while True:
+        while b"\0" not in pending[0]:
+            chunk = os.read(b_r, 1 << 16)
+            if not chunk: fail("the browser went away")
+            pending[0] += chunk
+        text, _, pending[0] = pending[0].partition(b"\0")
+        m = json.loads(text)
+        if m.get("id") == calls[0]:
+            assert "error" not in m, m
+            return m["result"]
+
+def fail(why):
+    print("FAIL:", why, "\n" + "".join(lines[-40:]))
+    sys.exit(1)
+
+def wait_for(what, expr, seconds=40):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = js(expr)
+        if value:
+            return value
+        time.sleep(0.2)
+    fail(what + ": " + str(js("document.body.innerText.slice(0, 1500)")))
+
+try:
+    deadline = time.time() + 30
+    while not any("status page http://" in l for l in lines):
+        if time.time() > deadline: fail("the desk runner never printed the page address")
+        time.sleep(0.1)
+    url = next(l for l in lines if "status page http://" in l).split()[2].rstrip(",")
+    page = next(t for t in cdp("Target.getTargets")["targetInfos"] if t["type"] == "page")
+    session = cdp("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
+    js = lambda e: cdp("Runtime.evaluate", session, expression=e, returnByValue=True)["result"].get("value")
+    cdp("Page.navigate", session, url=url)
+    state = "document.getElementById('state').textContent"
+    wait_for("the page never connected to the live feed", "document.getElementById('feed').textContent.includes('connected')")
+    # Every 14 s round of the desk script: handshake (SELECTED), arm, later disarm and a new handshake.
+    wait_for("SELECTED never shown", state + " === 'SELECTED'")
+    wait_for("ARMED never followed SELECTED", state + ".startsWith('ARMED')")
+    joystick = "document.querySelector('tr[data-tag=joystick_01] .value').textContent"
+    first = wait_for("no live joystick value", joystick)
+    wait_for("the joystick value never moved on screen", joystick + " !== " + json.dumps(first))
+    wait_for("no link-health counters", "document.querySelectorAll('#health tr').length === 7")
+    wait_for("the notification never appeared", "!!document.querySelector('tr[data-reference=\"7\"].sev-1 button.ack')")
+    js("document.querySelector('tr[data-reference=\"7\"] button.ack').click(); document.getElementById('confirm-yes').click()")
+    deadline = time.time() + 20
+    while not any("popup #7 acknowledged on the line" in l for l in lines):
+        if time.time() > deadline: fail("the acknowledgement never reached the internal processor")
+        time.sleep(0.2)
+    wait_for("the page never showed the notification acknowledged", "!!document.querySelector('tr[data-reference=\"7\"].acked')")
+    js("scrollTo(0, 0)")
+    shot = cdp("Page.captureScreenshot", session)["data"]
+    open(sys.argv[2], "wb").write(base64.b64decode(shot))
+    print("screenshot:", sys.argv[2])
+finally:
+    browser.kill(); desk.kill(); browser.wait(); desk.wait()
