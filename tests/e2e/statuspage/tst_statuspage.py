@@ -66,6 +66,7 @@ try:
     wait_for("SELECTED never shown", state + " === 'SELECTED'")
     wait_for("ARMED never followed SELECTED", state + ".startsWith('ARMED')")
     joystick = "document.querySelector('tr[data-tag=joystick_01] .value').textContent"
+    wait_for("joystick_01 not from the live feed", "document.querySelector('tr[data-tag=joystick_01]').cells[2].textContent === 'feed'")
     first = wait_for("no live joystick value", joystick)
     wait_for("the joystick value never moved on screen", joystick + " !== " + json.dumps(first))
     wait_for("no link-health counters", "document.querySelectorAll('#health tr').length === 7")

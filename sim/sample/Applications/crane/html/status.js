@@ -31,6 +31,7 @@ const SEVERITIES = ["info", "warning", "alarm"];
 const $ = id => document.getElementById(id);
 const tags = {};     // name -> last value
 const tagRows = {};  // name -> { tr, value, origin }
+const fed = new Set(); // names the live feed carries
 
 function fmt(value) {
   if (typeof value === "number" && !Number.isInteger(value)) return value.toFixed(2);
@@ -184,7 +185,7 @@ function connect() {
     try { m = JSON.parse(e.data); } catch (err) { return; }
     if (m.msgtype === "processdata" && m.payload) {
       const origin = m.trigger === "periodicupdate" ? "feed" : "feed (change)";
-      for (const [n, v] of Object.entries(m.payload)) setTag(n, v, origin);
+      for (const [n, v] of Object.entries(m.payload)) { fed.add(n); setTag(n, v, origin); }
       render();
     } else if (m.msgtype === "event" && m.notification) {
       const n = m.notification;
@@ -200,7 +201,10 @@ function connect() {
 
 function pollTags() {
   return api("GET", "/tags").then(p => {
-    for (const [n, v] of Object.entries(p)) if (tags[n] !== v || !tagRows[n]) setTag(n, v, "REST");
+    // A tag the feed carries is fresher from there; the poll only fills it in while stale.
+    const live = socket && socket.readyState === WebSocket.OPEN;
+    for (const [n, v] of Object.entries(p))
+      if (!(live && fed.has(n)) && (tags[n] !== v || !tagRows[n])) setTag(n, v, "REST");
     render();
   });
 }
