@@ -1,7 +1,5 @@
 #!/usr/bin/env python3
-"""The status page in headless chromium against the desk remote on loopback: the state
-follows the handshake and arm, a live tag moves on screen, and acknowledging the
-notification in the page reaches the internal processor stand-in.
+"""The status page in headless chromium against the desk remote on loopback.
 Arguments: the desk runner, the screenshot to write."""
 import base64, json, os, subprocess, sys, tempfile, threading, time
 
@@ -50,11 +48,14 @@ def wait_for(what, expr, seconds=40):
         time.sleep(0.2)
     fail(what + ": " + str(js("document.body.innerText.slice(0, 1500)")))
 
-try:
+def wait_line(text, why):
     deadline = time.time() + 30
-    while not any("status page http://" in l for l in lines):
-        if time.time() > deadline: fail("the desk runner never printed the page address")
-        time.sleep(0.1)
+    while not any(text in l for l in lines):
+        if time.time() > deadline: fail(why)
+        time.sleep(0.2)
+
+try:
+    wait_line("status page http://", "the desk runner never printed the page address")
     url = next(l for l in lines if "status page http://" in l).split()[2].rstrip(",")
     page = next(t for t in cdp("Target.getTargets")["targetInfos"] if t["type"] == "page")
     session = cdp("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
@@ -72,10 +73,7 @@ try:
     wait_for("no link-health counters", "document.querySelectorAll('#health tr').length === 7")
     wait_for("the notification never appeared", "!!document.querySelector('tr[data-reference=\"7\"].sev-1 button.ack')")
     js("document.querySelector('tr[data-reference=\"7\"] button.ack').click(); document.getElementById('confirm-yes').click()")
-    deadline = time.time() + 20
-    while not any("popup #7 acknowledged on the line" in l for l in lines):
-        if time.time() > deadline: fail("the acknowledgement never reached the internal processor")
-        time.sleep(0.2)
+    wait_line("popup #7 acknowledged on the line", "the acknowledgement never reached the internal processor")
     wait_for("the page never showed the notification acknowledged", "!!document.querySelector('tr[data-reference=\"7\"].acked')")
     js("scrollTo(0, 0)")
     shot = cdp("Page.captureScreenshot", session)["data"]
