@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The status page in headless chromium against the desk remote on loopback.
-Arguments: the desk runner, the screenshot to write."""
+Arguments: the desk runner, the screenshot to write, the emulator of a cross build (may be empty)."""
 import base64, json, os, subprocess, sys, tempfile, threading, time
 
 if os.environ.get("NORVIK_NETNS") is None and subprocess.call(["unshare", "--net", "true"]) == 0:
     os.environ["NORVIK_NETNS"] = "1"  # a namespace of our own: the desk's fixed ports collide with no one
     os.execvp("unshare", ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "-", sys.executable] + sys.argv)
-desk = subprocess.Popen([sys.argv[1], "--seconds", "120", "--http-port", "18088"], stdout=subprocess.PIPE, text=True)
+emulator = sys.argv[3].split(";") if len(sys.argv) > 3 and sys.argv[3] else []
+desk = subprocess.Popen(emulator + [sys.argv[1], "--seconds", "120", "--http-port", "18088"], stdout=subprocess.PIPE, text=True)
 lines = []
 threading.Thread(target=lambda: [lines.append(l) for l in desk.stdout], daemon=True).start()
 a_r, a_w = os.pipe(); b_r, b_w = os.pipe()
