@@ -391,6 +391,7 @@ int main(int argc, char** argv)
 #endif
         }
         processData.setJoystick(1, qint16(800 * std::sin(t / 700.0)));
+        processData.setField(QStringLiteral("state"), events.rcState());
         processData.sendFrame();
     });
     script.start(100);

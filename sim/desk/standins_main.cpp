@@ -102,6 +102,7 @@ int main(int argc, char** argv)
         if (remoteQuiet())
             return;
         world.process.setJoystick(1, qint16(800 * std::sin(tick / 7.0)));
+        world.process.setField(QStringLiteral("state"), world.events.rcState());
         world.process.sendFrame();
         if (tick % notifyTicks == notifyTicks / 2) {
             say(QStringLiteral("notification %1 raised").arg(reference));

@@ -46,4 +46,26 @@ void SystemEventPeer::handlePacket(const InternalProcessorSim::Packet& p)
 void SystemEventPeer::sendEvent(quint8 event, quint8 messageClass)
 {
     sim()->sendPacket(0, messageClass, QByteArray(1, char(event)));
+    // A failed selection leaves the processor waiting rather than failed: a
+    // failed state in process data would hold the remote in a machine stop.
+    switch (event) {
+    case Events::RESET:
+    case Events::SELECT_FAIL:
+    case Events::UNSELECT_DONE:
+        m_rcState = RC_STATE_WAITING;
+        break;
+    case Events::SELECT_OK:
+    case Events::ARM_FAIL:
+    case Events::DISARM_DONE:
+        m_rcState = RC_STATE_SELECTED;
+        break;
+    case Events::ARM_OK:
+        m_rcState = RC_STATE_ARMED;
+        break;
+    case Events::SHUTDOWN:
+        m_rcState = RC_STATE_POWERING_DOWN;
+        break;
+    default:
+        break;
+    }
 }

@@ -3,6 +3,7 @@
 
 #include "servicepeer.h"
 #include "systemeventservice.h"
+#include "utillityfunctions.h"
 
 // The internal processor's side of the remote-control state (service 0):
 // answers the reset request and reports the outcome of forwarded requests
@@ -28,6 +29,9 @@ public:
     void sendEvent(quint8 event, quint8 messageClass = 1);
 
     int resetRequests() const { return m_resetRequests; }
+    // The remote-control state as the internal processor holds it after the
+    // events it sent, for the "state" field of its process data.
+    RC_STATE_T rcState() const { return m_rcState; }
 
 signals:
     void requestReceived(quint8 event);
@@ -42,6 +46,7 @@ private:
     bool m_armOk = true;
     bool m_autoReply = true;
     int m_resetRequests = 0;
+    RC_STATE_T m_rcState = RC_STATE_WAITING;
 };
 
 #endif

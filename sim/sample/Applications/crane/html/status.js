@@ -13,8 +13,8 @@ const POLL_MS = 1000;
 // The system-event state as "systemEventServiceState" carries it.
 const EVENT_STATES = ["NO_RI_Link", "WAITING", "SELECTED", "ARMED_ENABLED", "STOP",
                       "POWERING_DOWN", "EXIT_APPLICATION", "ARMING"];
-// The remote-control state as the "state" tag carries it.
-const RC_STATES = { 0: "None", 1: "Selected", 2: "Armed", 3: "Enabled", 4: "Stop", 5: "Failed",
+// The remote-control state as the "state" tag carries it, in the library's log texts.
+const RC_STATES = { 1: "Selected", 2: "Armed", 3: "Enabled", 4: "Stop", 5: "Failed",
                     6: "Waiting", 7: "Powering down", 8: "No RI-Link" };
 // The base-unit link state as "g_link_status" carries it.
 const LINK_STATES = ["Unused", "Operational", "No link", "Link error", "Interface error",
@@ -27,11 +27,17 @@ const HEALTH = [["link_frames_sent", "Internal link frames sent"],
                 ["bu_reconnects", "Base-unit reconnects"],
                 ["bu_dropped_messages", "Base-unit messages dropped"]];
 const SEVERITIES = ["info", "warning", "alarm"];
+// Labels and units come from the tag tables, which the installation links into the
+// document root under "tables/", in the order the tag database loads them: a tag in
+// two tables takes the first. A table that is not there leaves its tags unlabelled.
+const TABLES = ["remoteInternalInputTags", "remoteInternalOutputTags", "baseToRemoteStatusTags",
+                "remoteInternalTags", "remoteInternalConfigTags", "ECOutputTags", "EGOutputTags"];
 
 const $ = id => document.getElementById(id);
 const tags = {};     // name -> last value
 const tagRows = {};  // name -> { tr, value, origin }
 const fed = new Set(); // names the live feed carries
+const labels = Object.fromEntries(HEALTH.map(([n, label]) => [n, { label, unit: "" }]));
 
 function fmt(value) {
   if (typeof value === "number" && !Number.isInteger(value)) return value.toFixed(2);
@@ -54,27 +60,53 @@ function api(method, path, body) {
 
 // --- tags ------------------------------------------------------------------
 
+// A table's first line names the columns, the second labels them, rows follow;
+// fields are trimmed and inner white space runs become one blank, as the library reads them.
+function readTable(text) {
+  const lines = text.split("\n");
+  const keys = lines[0].split(";").map(k => k.trim());
+  const at = (f, key) => keys.indexOf(key) > 0 ? f[keys.indexOf(key)] || "" : "";
+  for (const line of lines.slice(2)) {
+    const f = line.split(";").map(v => v.trim().replace(/\s+/g, " "));
+    if (f[0] && !(f[0] in labels)) labels[f[0]] = { label: at(f, "label"), unit: at(f, "unitLabel") };
+  }
+}
+
+function loadLabels() {
+  return TABLES.reduce((done, t) => done.then(() => fetch("tables/" + t + ".csv")
+    .then(r => r.ok ? r.text() : "").catch(() => "").then(readTable)), Promise.resolve())
+    .then(() => { for (const n in tagRows) showTag(n); });
+}
+
 function setTag(name, value, origin) {
   tags[name] = value;
   let row = tagRows[name];
   if (!row) {
     const tr = document.createElement("tr");
     tr.dataset.tag = name;
-    tr.innerHTML = "<td></td><td class=value></td><td></td>";
+    tr.innerHTML = "<td></td><td></td><td class=value></td><td></td>";
     tr.cells[0].textContent = name;
-    row = tagRows[name] = { tr, value: tr.cells[1], origin: tr.cells[2] };
+    row = tagRows[name] = { tr, label: tr.cells[1], value: tr.cells[2], origin: tr.cells[3] };
     const body = $("tags");
     const after = Array.from(body.rows).find(r => r.dataset.tag > name);
     body.insertBefore(tr, after || null);
-    filterRow(tr);
   }
-  row.value.textContent = fmt(value);
   row.origin.textContent = origin;
+  showTag(name);
 }
 
+function showTag(name) {
+  const row = tagRows[name], known = labels[name] || { label: "", unit: "" };
+  row.label.textContent = known.label;
+  row.value.textContent = fmt(tags[name]) + (known.unit ? " " + known.unit : "");
+  filterRow(row.tr);
+}
+
+// The search matches a tag's name or its label.
 function filterRow(tr) {
   const needle = $("search").value.trim().toLowerCase();
-  tr.hidden = needle !== "" && !tr.dataset.tag.toLowerCase().includes(needle);
+  const text = (tr.dataset.tag + " " + tr.cells[1].textContent).toLowerCase();
+  tr.hidden = needle !== "" && !text.includes(needle);
 }
 
 function render() {
@@ -84,7 +116,7 @@ function render() {
   el.textContent = name;
   el.className = "big " + (name.startsWith("ARMED") ? "state-armed" : name === "SELECTED" ? "state-selected"
                            : name === "STOP" ? "state-stop" : "state-other");
-  if ("state" in tags) $("rc-state").textContent = RC_STATES[tags.state] || "state " + tags.state;
+  if ("state" in tags) $("rc-state").textContent = RC_STATES[tags.state] || "Unknown state: " + tags.state;
 
   if ("g_link_status" in tags) {
     const s = tags.g_link_status;
@@ -247,6 +279,7 @@ $("token-state").textContent = token() ? "token kept for this session" : "";
 $("search").oninput = () => { for (const tr of $("tags").rows) filterRow(tr); };
 
 setLive(false);
+loadLabels();
 connect();
 // The history changes seldom and a new entry is announced on the feed: read it every third poll.
 let polls = 0;
