@@ -25,8 +25,8 @@ norvik_packages=(
     # recognition, clicks.
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
     fonts-dejavu-core xvfb imagemagick tesseract-ocr tesseract-ocr-eng xdotool
-    # The status page's test: a headless browser.
-    chromium
+    # The status page's test: a headless browser. The demo's relay of the web ports.
+    chromium socat
 )
 
 norvik_install_packages() {
@@ -107,6 +107,28 @@ norvik_run_screen() {
         exec "$@" "$dir/screen/remote-screen" >"$dir/screen.log" 2>&1
     ) &
     norvik_pids+=($!)
+}
+
+# Runs a command in a private network namespace with only loopback, so the remote it
+# brings up cannot reach any real base unit, while this machine's browser still reaches
+# its web ports: for each port given in NORVIK_WEB_PORTS a relay listens on this
+# machine's 127.0.0.1 and carries each connection to the same port inside. Without
+# namespaces the command runs here. Ctrl-C and kill reach the command.
+norvik_run_private() {
+    if ! unshare --net true 2>/dev/null; then
+        exec "$@"
+    fi
+    unshare --net bash -c 'ip link set lo up && exec "$@"' private "$@" &
+    local inside=$! port
+    trap 'kill -TERM $inside 2>/dev/null' INT TERM
+    trap 'kill "${norvik_pids[@]}" 2>/dev/null' EXIT
+    for port in ${NORVIK_WEB_PORTS:-}; do
+        socat "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork" \
+            "EXEC:nsenter --net=/proc/$inside/ns/net socat STDIO TCP\:127.0.0.1\:$port" &
+        norvik_pids+=($!)
+    done
+    # A trapped signal ends the wait early; wait again until the command has gone.
+    while kill -0 $inside 2>/dev/null; do wait $inside || true; done
 }
 
 # Runs ctest in the build folder with extra arguments, in a private network namespace
