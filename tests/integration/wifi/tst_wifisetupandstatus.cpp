@@ -38,16 +38,13 @@ private slots:
         // The poll that run() starts follows the access point on its own.
         wifi->run();
         QVERIFY(nm.setStrength(42));
-
-        QVERIFY(nm.setAssociated(false));
-        wifi->checkSignalStrength();
-        QCOMPARE(rssi(), 0);
-        QVERIFY(nm.setAssociated(true));
-        wifi->checkSignalStrength();
-        QCOMPARE(rssi(), 42);
-        QVERIFY(nm.setWifiDevice(false));
-        wifi->checkSignalStrength();
-        QCOMPARE(rssi(), 0);
+        // Associated or not, with or without a WiFi device: the strength or 0.
+        for (const auto& [associated, device, strength] :
+             { std::tuple(false, true, 0), { true, true, 42 }, { true, false, 0 } }) {
+            QVERIFY(nm.setAssociated(associated) && nm.setWifiDevice(device));
+            wifi->checkSignalStrength();
+            QCOMPARE(rssi(), strength);
+        }
 
         // Ended while polling: its bus connection closes with it.
         const int connections = nm.connections();
@@ -60,26 +57,20 @@ private slots:
         // U+00E9 is one byte in Latin-1 (E9), two in UTF-8 (C3 A9).
         wifi->connectToWifi(QStringLiteral("Caf\u00e9 net"), QStringLiteral("s3cret pass"));
         auto update = nm.lastUpdate();
-        QCOMPARE(update[QStringLiteral("802-11-wireless")][QStringLiteral("ssid")].toByteArray(),
-                 QByteArray("Caf\xe9 net"));
-        QVariantMap& security = update[QStringLiteral("802-11-wireless-security")];
-        QCOMPARE(security.value(QStringLiteral("psk")).toString(), QStringLiteral("s3cret pass"));
-        QCOMPARE(security.value(QStringLiteral("key-mgmt")).toString(), QStringLiteral("wpa-psk"));
+        QCOMPARE(update["802-11-wireless"]["ssid"].toByteArray(), QByteArray("Caf\xe9 net"));
+        QCOMPARE(update["802-11-wireless-security"]["psk"].toString(), "s3cret pass");
+        QCOMPARE(update["802-11-wireless-security"]["key-mgmt"].toString(), "wpa-psk");
         // The rest of the profile goes back as it came, nested D-Bus types included.
-        QCOMPARE(update[QStringLiteral("802-11-wireless")][QStringLiteral("mode")].toString(),
-                 QStringLiteral("infrastructure"));
-        QCOMPARE(update[QStringLiteral("connection")][QStringLiteral("uuid")].toString(),
-                 QStringLiteral("0b7e0d6e-6a3c-4f4c-9a63-5c2d4b1e7f10"));
-        QCOMPARE(qdbus_cast<QList<QList<uint>>>(
-                     update[QStringLiteral("ipv4")][QStringLiteral("addresses")]),
+        QCOMPARE(update["802-11-wireless"]["mode"].toString(), "infrastructure");
+        QCOMPARE(update["connection"]["uuid"].toString(), "0b7e0d6e-6a3c-4f4c-9a63-5c2d4b1e7f10");
+        QCOMPARE(qdbus_cast<QList<QList<uint>>>(update["ipv4"]["addresses"]),
                  (QList<QList<uint>> { { 16777343u, 8u, 0u } }));
         QCOMPARE(update.size(), 4);
 
         // Only the WiFi connection goes down; the profile comes up on any device.
         QCOMPARE(nm.calls(),
-                 QStringList({ QStringLiteral("DeactivateConnection ") + ACTIVE_WIFI,
-                               QStringLiteral("ActivateConnection ") + WIFI_PROFILE
-                                   + QStringLiteral(" / /") }));
+                 QStringList({ "DeactivateConnection " + ACTIVE_WIFI,
+                               "ActivateConnection " + WIFI_PROFILE + " / /" }));
     }
 
     void missingProfile()
