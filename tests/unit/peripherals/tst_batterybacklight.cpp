@@ -65,7 +65,6 @@ private slots:
     {
         QFETCH(int, capacity);
         QFETCH(int, current);
-        QFETCH(int, chargeState);
         addTag("ru_battery", 0);
         addTag("ru_charge_state", 77);
         m_bus->setDesignCapacity(qint16(capacity));
@@ -74,7 +73,7 @@ private slots:
         battery gauge(nullptr, m_tags, m_i2c);
         QTRY_COMPARE(value("ru_battery"), QVariant(64));
         QCOMPARE(value("bat_cap"), QVariant(capacity));
-        QCOMPARE(value("ru_charge_state"), QVariant(chargeState));
+        QTEST(value("ru_charge_state").toInt(), "chargeState");
         const QStringList current_soc { "w 0b 0b", "r 0b 2", "w 0b 0d", "r 0b 2" };
         const QStringList first = QStringList { "w 0b 18", "r 0b 2" } + current_soc;
         QCOMPARE(m_bus->trace(), first);
@@ -106,7 +105,6 @@ private slots:
     {
         QFETCH(QVariant, intensity);
         QFETCH(QString, bytes);
-        QFETCH(double, tag);
         BacklightHandler backlight(nullptr, m_tags, m_i2c);
         backlight.findChild<QTimer*>("lightSensorRead")->stop();
         const QStringList fence { "w 2d 00", "r 2d 2" };
@@ -124,7 +122,7 @@ private slots:
         m_i2c->i2cRead(0x2D, 0, 2);
         const QStringList writes { "w 2d 00 " + bytes.left(5), "w 2d 02 " + bytes.mid(6) };
         QTRY_COMPARE(m_bus->trace(), (bytes.isEmpty() ? QStringList() : writes) + fence);
-        QCOMPARE(value("backlightIntensity").toDouble(), tag);
+        QTEST(value("backlightIntensity").toDouble(), "tag");
     }
 
     // Both clients on one bus. The light level is 0.01 * 2^E * R lux; results of

@@ -49,14 +49,13 @@ private slots:
     {
         QFETCH(QByteArray, payload);
         QFETCH(int, messageClass);
-        QFETCH(QStringList, expected);
         QFETCH(QString, warning);
         Traced service;
         if (!warning.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, qPrintable("NotificationService: " + warning));
         const QByteArray backing = payload + shock; // read past the end, it gives a notification
         service.readData(QByteArray::fromRawData(backing, payload.size()), Internal, messageClass);
-        QCOMPARE(service.trace.log, expected);
+        QTEST(service.trace.log, "expected");
     }
 
     void outgoing()
