@@ -17,8 +17,7 @@ private:
     QString writeTable(const QByteArray& content, const QList<int>& invalidLines = {})
     {
         const QString path = tmp.filePath(QString::number(++fileNo));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        if (!remoteworld::writeFile(path, content))
             qFatal("cannot write %s", qPrintable(path));
         for (int line : invalidLines)
             QTest::ignoreMessage(

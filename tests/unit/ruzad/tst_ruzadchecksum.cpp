@@ -1,8 +1,7 @@
 #include "checksum.h"
+#include "remoteworld.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,14 +14,6 @@ class tst_RUzadChecksum : public QObject
 {
     Q_OBJECT
 
-    static void write(const QString& root, const QString& rel, const QByteArray& content)
-    {
-        const QString path = root + QLatin1Char('/') + rel;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
     static QByteArray md5(const QByteArray& data)
     {
         return QCryptographicHash::hash(data, QCryptographicHash::Md5);
@@ -37,11 +28,11 @@ private slots:
         QTemporaryDir dir;
         for (const char* skipped :
              { "config/keys.csv", "ui/Main.qmlc", "lib/.git/config", "img/THUMBS.db" })
-            write(dir.path(), skipped, "skipped;");
-        write(dir.path(), "b.txt", "B");
-        write(dir.path(), "a.txt", "A");
-        write(dir.path(), "sub/c.qml", "C");
-        write(dir.path(), "Keys.csv", "K");
+            QVERIFY(remoteworld::writeFile(dir.filePath(skipped), "skipped;"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("b.txt"), "B"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("a.txt"), "A"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("sub/c.qml"), "C"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("Keys.csv"), "K"));
         QCOMPARE(RUzad::calculateChecksum(dir.path()), md5("KABC"));
         QVERIFY(QFile::rename(dir.filePath("a.txt"), dir.filePath("c.txt")));
         QCOMPARE(RUzad::calculateChecksum(dir.path()), md5("KBAC"));
@@ -51,7 +42,7 @@ private slots:
     void fifoSkipped()
     {
         QTemporaryDir dir;
-        write(dir.path(), "app.csv", "base;");
+        QVERIFY(remoteworld::writeFile(dir.filePath("app.csv"), "base;"));
         const QByteArray fifo = QFile::encodeName(dir.filePath("pipe"));
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         auto digest = std::async(std::launch::async,
