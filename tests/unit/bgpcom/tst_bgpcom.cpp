@@ -65,8 +65,7 @@ private slots:
         QVERIFY(crane.setUp(kNoBaseUnit, mode));
         if (mode.isNull())
             QTest::ignoreMessage(QtWarningMsg,
-                                 "G-Fallback mode (GFBM) is not configured. "
-                                 "Fallback disabled.");
+                                 "G-Fallback mode (GFBM) is not configured. Fallback disabled.");
         BGPCom bgp(crane.tags.get(), crane.app.get());
         QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
         QSignalSpy cmds(&bgp, &BGPCom::readyReadCmd);
@@ -76,8 +75,7 @@ private slots:
         QCOMPARE(crane.value("g_link_status"), uint(STATE_NO_LINK));
         for (int i = 0; mode == "3" && i < 2; ++i)
             QTest::ignoreMessage(QtCriticalMsg,
-                                 "G-Fallback mode (GFBM) is misconfigured. "
-                                 "Discarding...");
+                                 "G-Fallback mode (GFBM) is misconfigured. Discarding...");
         bgp.sendCmd("\x01\x02\x03");
         QCOMPARE(tunnel.size(), int(out));
         if (out) {
