@@ -60,22 +60,18 @@ private slots:
             const QByteArray key = configurationWalkOrder().at(i);
             if (key == "IJS1")
                 QTest::ignoreMessage(QtWarningMsg,
-                                     "ConfigurationService: answer of 2 bytes for "
-                                     "IJS1 is too short, joystick_01_id left "
-                                     "unchanged");
+                                     "ConfigurationService: answer of 2 bytes for IJS1 is too "
+                                     "short, joystick_01_id left unchanged");
             service.readData(answers.value(key, QByteArray::fromHex("03000000")), Internal, 3);
         }
         service.readData(QByteArray::fromHex("09000000"), Internal, 3); // after the end
         QCOMPARE(spy.count(), 19);
-        QCOMPARE(value("rc_sw_rev"), QVariant("1.4"));
-        QCOMPARE(value("ec_sw_rev"), QVariant("1.4.7"));
-        QCOMPARE(value("hw_rev"), QVariant("2.12"));
-        QCOMPARE(value("hw_id"), QVariant(17039623u));
-        QCOMPARE(value("ru_id"), QVariant(0u));
-        QCOMPARE(value("clink_radio_type"), QVariant(5u));
-        QCOMPARE(value("joystick_01_id"), QVariant(0u));
-        QCOMPARE(value("joystick_02_id"), QVariant(3u));
-        QCOMPARE(value("encoder_id"), QVariant(42u));
+        QVariantList values;
+        for (const char* tag :
+             { "rc_sw_rev", "ec_sw_rev", "hw_rev", "hw_id", "ru_id", "clink_radio_type",
+               "joystick_01_id", "joystick_02_id", "encoder_id" })
+            values << value(tag);
+        QCOMPARE(values, (QVariantList { "1.4", "1.4.7", "2.12", 17039623u, 0u, 5u, 0u, 3u, 42u }));
     }
 
     void answersPairWithTheirRequests()
@@ -105,9 +101,8 @@ private slots:
         service.internalLinkRestored(); // nothing was interrupted yet
         QCOMPARE(requests(spy).size(), 7);
         QTest::ignoreMessage(QtWarningMsg,
-                             "ConfigurationService: internal link failed during the "
-                             "configuration walk, it starts again when the link "
-                             "is back");
+                             "ConfigurationService: internal link failed during the configuration "
+                             "walk, it starts again when the link is back");
         service.internalLinkFailed();
         service.readData(QByteArray::fromHex("00000909"), Internal, 3);
         QCOMPARE(value("ec_sw_rev"), QVariant(QString()));
@@ -160,9 +155,9 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Database tag BOTH exists, not appended");
         service.setConfigurationParameters(app("crane"));
         if (request.size() < 4)
-            QTest::ignoreMessage(QtWarningMsg,
-                                 "ConfigurationService: request of 3 bytes has no "
-                                 "key, answered without a value");
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                "ConfigurationService: request of 3 bytes has no key, answered without a value");
         service.readData(request, Internal, 2);
         // Exactly one class-3 answer per request, so the transport's pairing holds.
         QCOMPARE(spy.count(), 2);
