@@ -137,16 +137,12 @@ private slots:
         battery gauge(nullptr, m_tags, m_i2c);
         setInterval(&backlight, "lightSensorRead", 20);
         setInterval(&gauge, "batteryRead", 20);
-        const struct
-        {
-            quint8 exponent;
-            quint16 mantissa;
-            float lux;
-        } results[]
-            = { { 3, 0x456, 88.8f }, { 0, 0, 0 }, { 15, 0xFFF, 1341849.6f }, { 0, 1, 0.01f } };
-        for (const auto& r : results) {
-            m_bus->setLightResult(r.exponent, r.mantissa);
-            QTRY_COMPARE(value("light_sensor_value").toFloat(), r.lux);
+        for (const auto& [exponent, mantissa, lux] : { std::tuple(3, 0x456, 88.8f),
+                                                       { 0, 0, 0.0f },
+                                                       { 15, 0xFFF, 1341849.6f },
+                                                       { 0, 1, 0.01f } }) {
+            m_bus->setLightResult(quint8(exponent), quint16(mantissa));
+            QTRY_COMPARE(value("light_sensor_value").toFloat(), lux);
         }
         QTRY_COMPARE(value("ru_battery"), QVariant(100));
         QCOMPARE(log.messages(),
