@@ -22,17 +22,12 @@ private:
     std::unique_ptr<LauncherSimulator> m_launcher;
     std::unique_ptr<LauncherClient> m_client;
 
-    void startLauncher()
-    {
-        m_launcher = std::make_unique<LauncherSimulator>();
-        QVERIFY(m_launcher->listen());
-    }
-
 private slots:
     void initTestCase() { qputenv("TMPDIR", QFile::encodeName(m_tmp.path())); }
     void init()
     {
-        startLauncher();
+        m_launcher = std::make_unique<LauncherSimulator>();
+        QVERIFY(m_launcher->listen());
         m_client = std::make_unique<LauncherClient>("NKLauncher");
         QTRY_COMPARE(m_launcher->clientCount(), 1);
     }

@@ -19,14 +19,12 @@ QStringList entries(const NotificationStorage& storage)
     QStringList out;
     for (QObject* object : storage.getNotificationsQML()) {
         auto* e = static_cast<NotificationStorageElement*>(object);
-        out << QString("%1|%2|%3|%4|%5|%6|%7")
-                   .arg(e->getMessage())
-                   .arg(e->getPopup())
-                   .arg(e->getAcked())
-                   .arg(e->getId())
-                   .arg(e->getSeverity())
-                   .arg(e->getReference())
-                   .arg(e->property("dbRowId").toULongLong());
+        QStringList fields { e->getMessage() };
+        for (qint64 n : { qint64(e->getPopup()), qint64(e->getAcked()), qint64(e->getId()),
+                          qint64(e->getSeverity()), qint64(e->getReference()),
+                          e->property("dbRowId").toLongLong() })
+            fields << QString::number(n);
+        out << fields.join('|');
     }
     return out;
 }
@@ -173,9 +171,9 @@ private slots:
         // severity the history does not know loads as an alarm.
         storage.reset();
         sql({ "insert into notifications values ('odd', 0, 0, 3, 9, 1)" });
-        QTest::ignoreMessage(QtWarningMsg,
-                             "NotificationStorage: unknown severity 9 in "
-                             "notification db, taken as alarm");
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            "NotificationStorage: unknown severity 9 in notification db, taken as alarm");
         NotificationStorage restarted;
         QCOMPARE(entries(restarted),
                  QStringList({ "older|1|0|" + stop + "|2|-1|1", "odd|0|0|3|2|-1|2" }));
