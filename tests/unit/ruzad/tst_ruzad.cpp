@@ -1,9 +1,20 @@
+// The R-Uzad connection: its stream parser, both sides of the handshake, what it sends
+// and a real TCP stream; and the application checksum the handshake carries.
 #include "baseunitsimulator.h"
+#include "checksum.h"
 #include "connection.h"
 #include "messagelog.h"
+#include "remoteworld.h"
 
+#include <QCryptographicHash>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace RUzad;
 using Chunks = QList<QByteArray>;
@@ -31,6 +42,11 @@ QByteArray init(quint8 major, quint8 minor, quint16 baseId, const QByteArray& ch
     p.append(char(baseId & 0xff)).append(char(baseId >> 8)).append(checksum);
     return frame(ID_INIT, p);
 }
+
+QByteArray md5(const QByteArray& data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5);
+}
 } // namespace
 
 // Writes down every message the connection hands on, as "id:payload-hex".
@@ -57,7 +73,7 @@ public:
     QByteArrayList log;
 };
 
-class tst_RUzadConnection : public QObject
+class tst_RUzad : public QObject
 {
     Q_OBJECT
 
@@ -234,7 +250,41 @@ private slots:
                              "ORIGIN_TCP ) timed out due to inactivity...");
         QTRY_COMPARE(timeouts.size(), 1);
     }
+
+    // Key tables, compiled QML, hidden folders and thumbnails are left out of the digest;
+    // the order is the paths' sorted order, upper case before lower case, and a folder's
+    // files come where its path sorts. Names are not hashed, only their order counts.
+    void skipRulesAndOrder()
+    {
+        QTemporaryDir dir;
+        for (const char* skipped :
+             { "config/keys.csv", "ui/Main.qmlc", "lib/.git/config", "img/THUMBS.db" })
+            QVERIFY(remoteworld::writeFile(dir.filePath(skipped), "skipped;"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("b.txt"), "B"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("a.txt"), "A"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("sub/c.qml"), "C"));
+        QVERIFY(remoteworld::writeFile(dir.filePath("Keys.csv"), "K"));
+        QCOMPARE(RUzad::calculateChecksum(dir.path()), md5("KABC"));
+        QVERIFY(QFile::rename(dir.filePath("a.txt"), dir.filePath("c.txt")));
+        QCOMPARE(RUzad::calculateChecksum(dir.path()), md5("KBAC"));
+    }
+
+    // A FIFO without a writer blocks whoever opens it: it must not stop the link's start.
+    void fifoSkipped()
+    {
+        QTemporaryDir dir;
+        QVERIFY(remoteworld::writeFile(dir.filePath("app.csv"), "base;"));
+        const QByteArray fifo = QFile::encodeName(dir.filePath("pipe"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        auto digest = std::async(std::launch::async,
+                                 [&dir] { return RUzad::calculateChecksum(dir.path()); });
+        const bool prompt = digest.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!prompt) // releases the blocked reader, so that the test can end
+            ::close(::open(fifo.constData(), O_WRONLY | O_NONBLOCK));
+        QVERIFY(prompt);
+        QCOMPARE(digest.get(), md5("base;"));
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_RUzadConnection)
-#include "tst_ruzadconnection.moc"
+QTEST_GUILESS_MAIN(tst_RUzad)
+#include "tst_ruzad.moc"
