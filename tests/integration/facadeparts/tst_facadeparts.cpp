@@ -65,8 +65,6 @@ private:
     QTemporaryDir m_tmp;
     std::unique_ptr<LauncherSimulator> m_launcher;
     std::unique_ptr<LauncherClient> m_client;
-    // A value no poll writes, so that every 0 seen afterwards was written.
-    void markRssi() { tags.get(QStringLiteral("g_link_rssi"))->setValue(QVariant(-1)); }
     int rssi() const { return tags.get(QStringLiteral("g_link_rssi"))->getValue().toInt(); }
 
     NetworkManagerBus nm;
@@ -131,7 +129,8 @@ private slots:
         QTRY_COMPARE(m_launcher->clientCount(), 1);
         QVERIFY(nm.start());
         wifi = std::make_unique<WifiSetupAndStatus>(&tags, nullptr);
-        markRssi();
+        // A value no poll writes, so that every 0 seen afterwards was written.
+        tags.get(QStringLiteral("g_link_rssi"))->setValue(QVariant(-1));
     }
     void cleanup()
     {

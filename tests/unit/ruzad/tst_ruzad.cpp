@@ -77,13 +77,6 @@ class tst_RUzad : public QObject
 {
     Q_OBJECT
 
-    static void parse(Connection& c, QByteArray& buffer, MessageOrigin origin)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&c, "parse", Qt::DirectConnection,
-                                          Q_ARG(QByteArray&, buffer),
-                                          Q_ARG(RUzad::MessageOrigin, origin)));
-    }
-
 private slots:
     // The stream parser fed whole, split, broken and stale input.
     void framing_data()
@@ -148,7 +141,10 @@ private slots:
             QTest::ignoreMessage(tcp ? QtCriticalMsg : QtWarningMsg, qPrintable(warning));
         for (int i = 0; i < chunks.size(); ++i) {
             buffer.append(chunks.at(i));
-            parse(conn, buffer, tcp ? ORIGIN_TCP : ORIGIN_FALLBACK);
+            const MessageOrigin origin = tcp ? ORIGIN_TCP : ORIGIN_FALLBACK;
+            QVERIFY(QMetaObject::invokeMethod(&conn, "parse", Qt::DirectConnection,
+                                              Q_ARG(QByteArray&, buffer),
+                                              Q_ARG(RUzad::MessageOrigin, origin)));
             if (i == 0)
                 QTEST(rec.log.size(), "afterFirstChunk");
         }
