@@ -23,22 +23,12 @@ using S = SystemEventService::States;
 using Events = SystemEventService::Events;
 using namespace remoteworld;
 
-namespace {
-const char* const baseUnitAddress = "127.0.0.61";
-} // namespace
-
 class tst_NorvikLink : public QObject
 {
     Q_OBJECT
 
 private:
-    StandIns m_world { QString::fromLatin1(baseUnitAddress) };
-    SampleInstall& m_sample = m_world.sample;
-    SystemEventPeer* m_events = &m_world.events;
-    ConfigurationPeer* m_parameters = &m_world.parameters;
-    ProcessDataPeer* m_process = &m_world.process;
-    BaseUnitSimulator* m_bu = &m_world.baseUnit;
-    LauncherSimulator* m_launcher = &m_world.launcher;
+    StandIns m_world { QStringLiteral("127.0.0.61") };
     NorvikLink* m_link = nullptr;
     QList<S> m_states;
 
@@ -64,14 +54,14 @@ private:
     }
     void setState(uint value)
     {
-        QVERIFY(m_process->setField(QStringLiteral("state"), value));
-        m_process->sendFrame();
+        QVERIFY(m_world.process.setField(QStringLiteral("state"), value));
+        m_world.process.sendFrame();
         QTRY_COMPARE(tag("state")->getValue().toUInt(), value);
     }
     Tag* tag(const char* name) const { return m_link->getTags()->get(QString::fromLatin1(name)); }
     bool launcherGot(const QString& command, const QString& data) const
     {
-        return m_launcher->commands().contains(qMakePair(command, data));
+        return m_world.launcher.commands().contains(qMakePair(command, data));
     }
     bool pressStop(bool pressed) { return writeFile(m_world.stopButton(), pressed ? "0" : "1"); }
 
@@ -88,7 +78,7 @@ private slots:
     void resetHandshakeAndAutoSelect()
     {
         // The internal processor starts the handshake; a control system selects by itself.
-        m_events->sendEvent(Events::RESET);
+        m_world.events.sendEvent(Events::RESET);
         expectState(S::SELECTED);
         QCOMPARE(m_states.first(), S::WAITING);
         QTRY_COMPARE(tag("systemEventServiceState")->getValue().toInt(), int(S::SELECTED));
@@ -98,7 +88,7 @@ private slots:
     {
         QTRY_COMPARE(tag("ru_identity")->getValue().toUInt(), 4660u);
         QTRY_COMPARE(readFile(m_world.sysroot.path() + "/etc/ruid"), QByteArray("4660"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bu->isInitialized(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_world.baseUnit.isInitialized(), 10000);
         QTRY_COMPARE(tag("g_link_status")->getValue().toUInt(), 1u);
     }
 
@@ -122,14 +112,14 @@ private slots:
         // Sixteen bytes, zeros included, arrive unchanged both ways.
         const QByteArray command = QByteArray::fromHex("00ff0102037f80fe4c494654000a0d09");
         m_link->sendCmd(command);
-        QTRY_VERIFY(!m_bu->received(BaseUnitSimulator::CMD).isEmpty());
-        QCOMPARE(m_bu->received(BaseUnitSimulator::CMD).last().payload, command);
+        QTRY_VERIFY(!m_world.baseUnit.received(BaseUnitSimulator::CMD).isEmpty());
+        QCOMPARE(m_world.baseUnit.received(BaseUnitSimulator::CMD).last().payload, command);
 
         QSignalSpy text(m_link, &NorvikLink::recvCmd);
         QSignalSpy binary(m_link, &NorvikLink::recvBinaryCmd);
         const QByteArray down
             = QByteArray("down\0", 5) + QByteArray::fromHex("0102030405060708090a0b");
-        m_bu->sendCommand(down);
+        m_world.baseUnit.sendCommand(down);
         QTRY_COMPARE(text.count(), 1);
         QCOMPARE(text.at(0).at(0).toString(), QStringLiteral("down"));
         QCOMPARE(binary.at(0).at(0).toByteArray(), down);
@@ -146,20 +136,20 @@ private slots:
         memcpy(frame.data(), &angle, 4);
         frame[4] = char(0x2C);
         frame[5] = char(0x01); // 300 bar
-        m_bu->setPeriodicData(frame);
-        m_bu->setPeriodicInterval(100);
+        m_world.baseUnit.setPeriodicData(frame);
+        m_world.baseUnit.setPeriodicInterval(100);
         QTRY_COMPARE(tag("hydraulic_pressure")->getValue().toUInt(), 300u);
         QTRY_COMPARE(tag("boom_angle")->getValue().toFloat(), 42.5f);
-        m_bu->setPeriodicInterval(0);
+        m_world.baseUnit.setPeriodicInterval(0);
     }
 
     void launcherCommands()
     {
         QSignalSpy failed(m_link, &NorvikLink::appStartFailed);
-        const QString diagnostics = m_sample.appDir("diagnostics") + "/diagnostics_ui";
+        const QString diagnostics = m_world.sample.appDir("diagnostics") + "/diagnostics_ui";
         m_link->startApp(QStringLiteral("diagnostics_ui")); // by the application's tag
         QTRY_VERIFY(launcherGot("appStart", diagnostics));
-        m_launcher->clearReceived();
+        m_world.launcher.clearReceived();
         m_link->startApp(diagnostics); // by its path
         QTRY_VERIFY(launcherGot("appStart", diagnostics));
 
@@ -171,7 +161,7 @@ private slots:
         auto* settings = qobject_cast<App*>(m_link->getApps()->get(QStringLiteral("settings_ui")));
         QVERIFY(settings);
         settings->setPassword(QStringLiteral("4711"));
-        m_launcher->clearReceived();
+        m_world.launcher.clearReceived();
         const QRegularExpression refused(QStringLiteral("requires a password"));
         for (const QString& wrong : { QString(), QStringLiteral("4712") }) {
             QTest::ignoreMessage(QtWarningMsg, refused);
@@ -179,8 +169,8 @@ private slots:
         }
         QCOMPARE(failed.count(), 3);
         m_link->startApp(QStringLiteral("settings_ui"), QStringLiteral("4711"));
-        QTRY_VERIFY(launcherGot("appStart", m_sample.appDir("settings") + "/settings_ui"));
-        QCOMPARE(m_launcher->commands().size(), 1);
+        QTRY_VERIFY(launcherGot("appStart", m_world.sample.appDir("settings") + "/settings_ui"));
+        QCOMPARE(m_world.launcher.commands().size(), 1);
 
         AppDatabase* all = m_link->getApps();
         m_link->userLogin(QStringLiteral("op01"));
@@ -190,11 +180,11 @@ private slots:
         QTRY_VERIFY(launcherGot("userLogOut", "op01"));
         QCOMPARE(m_link->getApps(), all);
 
-        const int resetsBefore = m_events->resetRequests();
+        const int resetsBefore = m_world.events.resetRequests();
         m_link->closeApp();
-        QTRY_VERIFY(m_launcher->commands().last().first == QStringLiteral("appClose"));
+        QTRY_VERIFY(m_world.launcher.commands().last().first == QStringLiteral("appClose"));
         // Closing a control system also resets the remote-control state.
-        QTRY_COMPARE(m_events->resetRequests(), resetsBefore + 1);
+        QTRY_COMPARE(m_world.events.resetRequests(), resetsBefore + 1);
     }
 
     void qmlImportsTheStates()
@@ -234,23 +224,23 @@ private slots:
         QTest::qWait(50);
         delete m_link;
         m_link = nullptr;
-        m_process->startSending(5);
+        m_world.process.startSending(5);
         for (int cycle = 0; cycle < 20; ++cycle) {
             start();
-            m_events->sendEvent(Events::RESET);
+            m_world.events.sendEvent(Events::RESET);
             for (int i = 0; i < 5; ++i)
-                m_parameters->requestParameter("BUID");
+                m_world.parameters.requestParameter("BUID");
             if (cycle % 2) {
                 // Connected (or nearly): the base unit cuts the line just before.
-                waitFor([this] { return m_bu->hasClient(); }, 3000);
-                m_bu->dropConnection();
+                waitFor([this] { return m_world.baseUnit.hasClient(); }, 3000);
+                m_world.baseUnit.dropConnection();
             } else {
                 QTest::qWait(cycle * 10);
             }
             delete m_link;
             m_link = nullptr;
         }
-        m_process->stopSending();
+        m_world.process.stopSending();
         QTest::qWait(100); // late answers of the stand-ins find nobody
     }
 
@@ -261,7 +251,7 @@ private slots:
         QVERIFY(pressStop(true));
         QLoggingCategory::setFilterRules("default.info=true");
         MessageLog log; // the state machine logs each event it handles
-        const int stopsBefore = m_bu->receivedCount(BaseUnitSimulator::E_STOP);
+        const int stopsBefore = m_world.baseUnit.receivedCount(BaseUnitSimulator::E_STOP);
         start();
         QSignalSpy pressed(m_link, &NorvikLink::stopPressed);
         QSignalSpy released(m_link, &NorvikLink::stopReleased);
@@ -271,9 +261,9 @@ private slots:
         QLoggingCategory::setFilterRules("default.info=false");
 
         // The base unit gets it as soon as its link is up.
-        m_events->sendEvent(Events::RESET);
-        QTRY_VERIFY_WITH_TIMEOUT(m_bu->receivedCount(BaseUnitSimulator::E_STOP) > stopsBefore,
-                                 10000);
+        m_world.events.sendEvent(Events::RESET);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_world.baseUnit.receivedCount(BaseUnitSimulator::E_STOP) > stopsBefore, 10000);
         QVERIFY(pressStop(false));
         QTRY_COMPARE(released.count(), 1);
         QCOMPARE(pressed.count(), 1);
@@ -283,21 +273,21 @@ private slots:
 
     void applicationThatIsNoControlSystem()
     {
-        m_sample.useApp("diagnostics");
-        const int connectionsBefore = m_bu->connectionCount();
+        m_world.sample.useApp("diagnostics");
+        const int connectionsBefore = m_world.baseUnit.connectionCount();
         startAfresh();
-        QSignalSpy requests(m_events, &SystemEventPeer::requestReceived);
-        m_events->sendEvent(Events::RESET);
+        QSignalSpy requests(&m_world.events, &SystemEventPeer::requestReceived);
+        m_world.events.sendEvent(Events::RESET);
         expectState(S::WAITING);
         QTRY_COMPARE(tag("ru_identity")->getValue().toUInt(), 4660u);
         QTest::qWait(1500); // long enough for a select or a connection attempt
         for (const QList<QVariant>& request : qAsConst(requests))
             QVERIFY(request.at(0).toUInt() != Events::SELECT);
         QCOMPARE(m_states.last(), S::WAITING);
-        QCOMPARE(m_bu->connectionCount(), connectionsBefore);
+        QCOMPARE(m_world.baseUnit.connectionCount(), connectionsBefore);
         delete m_link;
         m_link = nullptr;
-        m_sample.useApp("crane");
+        m_world.sample.useApp("crane");
     }
 };
 

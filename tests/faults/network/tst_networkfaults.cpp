@@ -16,7 +16,6 @@
 using BU = BaseUnitSimulator;
 
 namespace {
-const char* const kBaseUnit = "127.0.0.80";
 const QByteArray kTimedOut
     = "Connection [ BU 39 ] <--> [ RU 4660 ] ( ORIGIN_TCP ) timed out due to inactivity...";
 const QByteArray k413
@@ -24,14 +23,13 @@ const QByteArray k413
 const QByteArray k503
     = "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 const QByteArray kAsk = "GET /api/1.0/tags/?id=ru_identity HTTP/1.1\r\nConnection: close\r\n\r\n";
-
 } // namespace
 
 class tst_NetworkFaults : public QObject
 {
     Q_OBJECT
 
-    StandIns m_world { QString::fromLatin1(kBaseUnit) };
+    StandIns m_world { QStringLiteral("127.0.0.80") };
     BU& m_bu = m_world.baseUnit;
     NorvikLink* m_link = nullptr;
     quint16 m_http = 0;

@@ -177,8 +177,7 @@ private slots:
             QVERIFY2(intactNotices.contains(text), qPrintable(text));
         const QRegularExpression linkStack(QStringLiteral(
             "^(TransportLayer: (?!dropped a damaged frame)|SystemEventService|NotificationService|"
-            "ConfigurationService: (?!internal "
-            "link failed during the configuration walk)|"
+            "ConfigurationService: (?!internal link failed during the configuration walk)|"
             "ProcessdataElement|[CG]FallbackService|unhandled event)"));
         for (const QString& line : log.messages())
             QVERIFY2(!linkStack.match(line).hasMatch(), qPrintable(line));

@@ -7,6 +7,7 @@
 #include "httpresponse.h"
 #include "httpsessionstore.h"
 #include "rawhttpclient.h"
+#include "remoteworld.h"
 #include "staticfilecontroller.h"
 
 #include <QDir>
@@ -29,8 +30,6 @@ using namespace tessiro;
 namespace {
 const QByteArray TEXT_413
     = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
-const QByteArray TEXT_503
-    = "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 const QByteArray EMPTY_OK = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 
 QByteArray ok(const QByteArray& body)
@@ -319,17 +318,13 @@ void tst_HttpServer::staticFiles()
     QFETCH(QByteArray, warning);
     if (!files) {
         // The document root is given relative to the settings file.
-        QVERIFY(QDir(dir.path()).mkpath("docs/sub")
-                && QDir(dir.path()).mkpath("docs/locked/index.html"));
-        const QList<QPair<QString, QByteArray>> content { { "docs/index.html", "<p>hi</p>" },
-                                                          { "docs/sub/i.png", "PNG" },
-                                                          { "docs/data.bin", "\x01\x02" },
-                                                          { "secret.txt", "s" },
-                                                          { "docs/c.txt", "old" } };
-        for (const auto& file : content) {
-            QFile f(dir.filePath(file.first));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) == file.second.size());
-        }
+        QVERIFY(QDir(dir.path()).mkpath("docs/locked/index.html"));
+        for (const auto& [path, content] : { std::pair("docs/index.html", "<p>hi</p>"),
+                                             { "docs/sub/i.png", "PNG" },
+                                             { "docs/data.bin", "\x01\x02" },
+                                             { "secret.txt", "s" },
+                                             { "docs/c.txt", "old" } })
+            QVERIFY(remoteworld::writeFile(dir.filePath(path), content));
         QSettings* s = settings({ { "path", "docs" }, { "maxAge", 30000 } });
         files.reset(new StaticFileController(s));
         filePort = listen({ { "path", "docs" } }, files.get());
@@ -349,9 +344,7 @@ void tst_HttpServer::staticFileCache()
                  head
                      + "Content-Type: text/plain; charset=UTF-8\r\n"
                        "Transfer-Encoding: chunked\r\n\r\n3\r\nold\r\n0\r\n\r\n");
-    QFile file(dir.filePath("docs/c.txt"));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("new!") == 4);
-    file.close();
+    QVERIFY(remoteworld::writeFile(dir.filePath("docs/c.txt"), "new!"));
     // Within the cache time the old document comes from memory, in one piece.
     RawHttpClient second(filePort, "GET /c.txt HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(second.received,

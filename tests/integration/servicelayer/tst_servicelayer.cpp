@@ -22,8 +22,6 @@ class tst_ServiceLayer : public QObject
 
 private:
     StandIns* m_world = nullptr; // no base unit: the link to it is not part of this stack
-    InternalProcessorSim* m_sim = nullptr;
-    ConfigurationPeer* m_config = nullptr;
     TagDatabase* m_tags = nullptr;
     QThread* m_thread = nullptr;
     ServiceLayer* m_layer = nullptr;
@@ -47,8 +45,6 @@ private slots:
     {
         m_world = new StandIns(QString());
         QVERIFY(m_world->isValid());
-        m_sim = &m_world->ip;
-        m_config = &m_world->parameters;
         m_tags = new TagDatabase;
         m_tags->prePopulate();
 
@@ -75,10 +71,10 @@ private slots:
     {
         App crane(QStringLiteral("crane_ui"), m_world->sample.appDir(QStringLiteral("crane")));
         auto* configuration = service<ConfigurationService>(SERV_ID_CONFIGURATION);
-        m_config->setValue("RCSR", 0x01040107);
-        m_config->setValue("ECSR", 0x01040107);
-        m_config->setValue("RUID", 4660);
-        m_config->setValue("IENC", 3001);
+        m_world->parameters.setValue("RCSR", 0x01040107);
+        m_world->parameters.setValue("ECSR", 0x01040107);
+        m_world->parameters.setValue("RUID", 4660);
+        m_world->parameters.setValue("IENC", 3001);
         QThread* writtenOn = nullptr;
         connect(
             m_tags->get("encoder_id"), &Tag::valueUpdated, this,
@@ -91,19 +87,19 @@ private slots:
                              "ConfigurationService: request of 2 bytes has no key, "
                              "answered without a value");
         for (const QByteArray& key : { QByteArray("BUID"), QByteArray("XXXX"), QByteArray("BU") })
-            m_config->requestParameter(key);
+            m_world->parameters.requestParameter(key);
         QTRY_COMPARE_WITH_TIMEOUT(value("encoder_id"), QVariant(3001u), 10000);
         QCOMPARE(writtenOn, QThread::currentThread());
-        QCOMPARE(m_config->requests(), configurationWalkOrder());
+        QCOMPARE(m_world->parameters.requests(), configurationWalkOrder());
         QCOMPARE(value("rc_sw_rev"), QVariant("1.4"));
         QCOMPARE(value("ec_sw_rev"), QVariant("1.4.7"));
         QCOMPARE(value("ru_id"), QVariant(4660u));
-        QTRY_COMPARE(m_config->answers().size(), 3);
+        QTRY_COMPARE(m_world->parameters.answers().size(), 3);
         const QList<QPair<QByteArray, QByteArray>> answers
             = { { "BUID", QByteArray::fromHex("27000000") },
                 { "XXXX", QByteArray::fromHex("FFFFFFFF") },
                 { "BU", QByteArray::fromHex("FFFFFFFF") } };
-        QCOMPARE(m_config->answers(), answers);
+        QCOMPARE(m_world->parameters.answers(), answers);
     }
 
     void processDataBothWays()
@@ -142,7 +138,7 @@ private slots:
 
     void serviceForwardBothWays()
     {
-        FallbackPeer fallback(m_sim);
+        FallbackPeer fallback(&m_world->ip);
         auto* forward = service<CFallbackService>(SERV_ID_CFALLBACK);
         QList<QByteArray> toBaseUnit;
         connect(forward, &CFallbackService::cFallbackTx, this,

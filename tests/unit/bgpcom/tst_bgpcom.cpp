@@ -1,8 +1,13 @@
+// The base-unit manager: its fallback policy, refused handshakes, link status over both
+// paths and a TCP link; and the handler of the base unit's periodic data.
 #include "baseunitsimulator.h"
 #include "bgpcom.h"
 #include "checksum.h"
 #include "cranesetup.h"
+#include "messagelog.h"
+#include "periodicdatahandler.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 using namespace RUzad;
@@ -33,6 +38,20 @@ QByteArrayList ids(const QSignalSpy& tunnel)
 class tst_BGPCom : public QObject
 {
     Q_OBJECT
+
+    // The crane's machine tags (ECOT) span bytes 0-23 of a periodic frame; its EGOT tags
+    // overlap them and are not fed from these frames.
+    static QByteArray craneFrame(float boomAngle, quint16 pressure, quint16 rpm, quint8 flags)
+    {
+        QByteArray frame(24, '\0');
+        auto* p = reinterpret_cast<uchar*>(frame.data());
+        qToLittleEndian(boomAngle, p);
+        qToLittleEndian(pressure, p + 4);
+        qToBigEndian(rpm, p + 10);
+        qToLittleEndian(qint16(-12), p + 12);
+        p[14] = flags;
+        return frame;
+    }
 
 private slots:
     void initTestCase() { qRegisterMetaType<NorvikLinkDefines::NotificationSeverity>(); }
@@ -65,8 +84,7 @@ private slots:
         QVERIFY(crane.setUp(kNoBaseUnit, mode));
         if (mode.isNull())
             QTest::ignoreMessage(QtWarningMsg,
-                                 "G-Fallback mode (GFBM) is not configured. "
-                                 "Fallback disabled.");
+                                 "G-Fallback mode (GFBM) is not configured. Fallback disabled.");
         BGPCom bgp(crane.tags.get(), crane.app.get());
         QSignalSpy tunnel(&bgp, &BGPCom::sendFallback);
         QSignalSpy cmds(&bgp, &BGPCom::readyReadCmd);
@@ -76,8 +94,7 @@ private slots:
         QCOMPARE(crane.value("g_link_status"), uint(STATE_NO_LINK));
         for (int i = 0; mode == "3" && i < 2; ++i)
             QTest::ignoreMessage(QtCriticalMsg,
-                                 "G-Fallback mode (GFBM) is misconfigured. "
-                                 "Discarding...");
+                                 "G-Fallback mode (GFBM) is misconfigured. Discarding...");
         bgp.sendCmd("\x01\x02\x03");
         QCOMPARE(tunnel.size(), int(out));
         if (out) {
@@ -108,7 +125,6 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(QByteArray, text);
-        QFETCH(QString, shown);
         CraneSetup crane;
         QVERIFY(crane.setUp(kNoBaseUnit, QStringLiteral("1")));
         BGPCom bgp(crane.tags.get(), crane.app.get());
@@ -121,7 +137,7 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "R-Uzad configuration error: " + name);
         bgp.receiveFallback(initAck(quint16(code), text));
         QCOMPARE(popups.size(), 1);
-        QCOMPARE(popups.at(0).at(0).toString(), shown);
+        QTEST(popups.at(0).at(0).toString(), "shown");
         QCOMPARE(popups.at(0).at(1).toBool(), true);
         QCOMPARE(popups.at(0).at(2).value<NorvikLinkDefines::NotificationSeverity>(),
                  NorvikLinkDefines::WARNING);
@@ -207,6 +223,45 @@ private slots:
         sim.sendCommand("sync");
         QTRY_COMPARE(cmds.size(), 1); // everything before it was handled
         QCOMPARE(crane.value("bu_state"), 0u);
+    }
+
+    void framesReachTheMachineTags()
+    {
+        CraneSetup crane;
+        QVERIFY(crane.setUp(QStringLiteral("127.0.0.51")));
+        PeriodicDataHandler handler(nullptr, crane.tags.get());
+        QSignalSpy pressureUpdates(crane.tag("hydraulic_pressure"), &Tag::valueUpdated);
+        QSignalSpy boomUpdates(crane.tag("boom_angle"), &Tag::valueUpdated);
+        QSignalSpy modeUpdates(crane.tag("crane_mode"), &Tag::valueUpdated);
+        handler.recvPeriodicData(craneFrame(45.5f, 300, 1500, 0x81));
+        QCOMPARE(crane.tag("boom_angle")->getValue().toFloat(), 45.5f);
+        QCOMPARE(crane.value("hydraulic_pressure"), 300u);
+        QCOMPARE(crane.value("engine_rpm"), 1500u);
+        QCOMPARE(crane.tag("overload_alarm")->getValue().toBool(), true);
+        // Only what changed is announced.
+        handler.recvPeriodicData(craneFrame(45.5f, 310, 1500, 0x81));
+        QCOMPARE(pressureUpdates.size(), 2);
+        QCOMPARE(boomUpdates.size(), 1);
+        QCOMPARE(modeUpdates.size(), 0);
+
+        // A short frame updates what fits and warns once.
+        crane.tag("oil_temperature")->setValue(QVariant(55));
+        MessageLog log;
+        const QByteArray frame = craneFrame(10.0f, 310, 900, 0x02).left(12);
+        handler.recvPeriodicData(frame);
+        handler.recvPeriodicData(frame);
+        QCOMPARE(crane.value("engine_rpm"), 900u);
+        QCOMPARE(crane.tag("oil_temperature")->getValue().toInt(), 55); // beyond the frame
+        QCOMPARE(log.messages(),
+                 QStringList(
+                     "Not recieveing all periodic data that are specified, got 12 of 14 ... ECOT"));
+
+        // Tags the database disposes of are not written, before or after it says so.
+        crane.tags->clear();
+        handler.recvPeriodicData(craneFrame(1.0f, 320, 1500, 0x81));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        handler.recvPeriodicData(craneFrame(2.0f, 330, 1500, 0x81));
+        QCOMPARE(pressureUpdates.size(), 2);
     }
 };
 

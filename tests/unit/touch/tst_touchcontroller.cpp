@@ -103,8 +103,8 @@ private slots:
     // critical messages. Without failures the mode then holds and reads back.
     void modes_data()
     {
-        QTest::addColumn<QVector<int>>(
-            "v"); // from, mode, fail, after, times, result, touch, glove, calls
+        // v: from, mode, fail, after, times, result, touch, glove, calls
+        QTest::addColumn<QVector<int>>("v");
         QTest::addColumn<QString>("logged");
         const int none = 0, get = EGALAX_GET_TOUCH_STATE, set = EGALAX_SET_TOUCH_STATE,
                   glove = EGALAX_WRITE_FINGER_GLOVE;

@@ -1,13 +1,33 @@
-// The configuration service driven packet by packet: the parameter walk with
-// its values, version texts and pairing of answers to requests, and the
-// answers to the internal processor's requests from the application's tables.
+// The data services driven packet by packet with the sample installation's tags. The
+// configuration service: the parameter walk with its values, version texts and pairing
+// of answers to requests, and the answers to the internal processor's requests from the
+// application's tables. The process-data service: the status frame it sends every
+// 500 ms and the input frames it hands to the tag database.
 #include "app.h"
 #include "configurationservice.h"
 #include "cranesetup.h"
+#include "processdata.h"
+#include "wiretrace.h"
 
 #include <QtTest>
 
-class tst_ConfigurationService : public QObject
+namespace {
+// clang-format off
+const struct Field { const char* name; tagDataType type; int size; QVariant value; const char* hex; } fields[] = {
+    { "UINT 1 keeps the low byte", TDBT_UINT, 1, 0x1C8u, "c8" },
+    { "UINT 4", TDBT_UINT, 4, 0x01020304u, "04030201" },
+    { "UINT 4 above the signed range", TDBT_UINT, 4, quint64(0xFFFFFFFEu), "feffffff" },
+    { "INT 2 holding -2", TDBT_INT, 2, -2, "feff" },
+    { "INT 4 holding -100000", TDBT_INT, 4, -100000, "6079feff" },
+    { "RAW as it stands", TDBT_RAW, 3, QByteArray::fromHex("0A0B0C"), "0a0b0c" },
+    { "misconfigured: INT of 3 bytes", TDBT_INT, 3, 5, "000000" },
+    { "misconfigured: UINT of 8 bytes", TDBT_UINT, 8, 5u, "0000000000000000" },
+    { "misconfigured: REAL", TDBT_REAL, 4, 1.5, "00000000" },
+};
+// clang-format on
+} // namespace
+
+class tst_DataServices : public QObject
 {
     Q_OBJECT
 
@@ -24,6 +44,10 @@ private:
             if (args.at(3).toUInt() == 2 && args.at(2).toUInt() == 2)
                 out.append(args.at(0).toByteArray());
         return out;
+    }
+    QVariantList inputs() const
+    {
+        return { value("state"), value("joystick_01"), value("switch_03") };
     }
     QVariant value(const char* tag) const { return m_tags->get(tag)->getValue(); }
     App* app(const QString& name) { return new App(name + "_ui", m_sample->appDir(name), this); }
@@ -60,22 +84,18 @@ private slots:
             const QByteArray key = configurationWalkOrder().at(i);
             if (key == "IJS1")
                 QTest::ignoreMessage(QtWarningMsg,
-                                     "ConfigurationService: answer of 2 bytes for "
-                                     "IJS1 is too short, joystick_01_id left "
-                                     "unchanged");
+                                     "ConfigurationService: answer of 2 bytes for IJS1 is too "
+                                     "short, joystick_01_id left unchanged");
             service.readData(answers.value(key, QByteArray::fromHex("03000000")), Internal, 3);
         }
         service.readData(QByteArray::fromHex("09000000"), Internal, 3); // after the end
         QCOMPARE(spy.count(), 19);
-        QCOMPARE(value("rc_sw_rev"), QVariant("1.4"));
-        QCOMPARE(value("ec_sw_rev"), QVariant("1.4.7"));
-        QCOMPARE(value("hw_rev"), QVariant("2.12"));
-        QCOMPARE(value("hw_id"), QVariant(17039623u));
-        QCOMPARE(value("ru_id"), QVariant(0u));
-        QCOMPARE(value("clink_radio_type"), QVariant(5u));
-        QCOMPARE(value("joystick_01_id"), QVariant(0u));
-        QCOMPARE(value("joystick_02_id"), QVariant(3u));
-        QCOMPARE(value("encoder_id"), QVariant(42u));
+        QVariantList values;
+        for (const char* tag :
+             { "rc_sw_rev", "ec_sw_rev", "hw_rev", "hw_id", "ru_id", "clink_radio_type",
+               "joystick_01_id", "joystick_02_id", "encoder_id" })
+            values << value(tag);
+        QCOMPARE(values, (QVariantList { "1.4", "1.4.7", "2.12", 17039623u, 0u, 5u, 0u, 3u, 42u }));
     }
 
     void answersPairWithTheirRequests()
@@ -105,9 +125,8 @@ private slots:
         service.internalLinkRestored(); // nothing was interrupted yet
         QCOMPARE(requests(spy).size(), 7);
         QTest::ignoreMessage(QtWarningMsg,
-                             "ConfigurationService: internal link failed during the "
-                             "configuration walk, it starts again when the link "
-                             "is back");
+                             "ConfigurationService: internal link failed during the configuration "
+                             "walk, it starts again when the link is back");
         service.internalLinkFailed();
         service.readData(QByteArray::fromHex("00000909"), Internal, 3);
         QCOMPARE(value("ec_sw_rev"), QVariant(QString()));
@@ -160,9 +179,9 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Database tag BOTH exists, not appended");
         service.setConfigurationParameters(app("crane"));
         if (request.size() < 4)
-            QTest::ignoreMessage(QtWarningMsg,
-                                 "ConfigurationService: request of 3 bytes has no "
-                                 "key, answered without a value");
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                "ConfigurationService: request of 3 bytes has no key, answered without a value");
         service.readData(request, Internal, 2);
         // Exactly one class-3 answer per request, so the transport's pairing holds.
         QCOMPARE(spy.count(), 2);
@@ -192,7 +211,58 @@ private slots:
         QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray::fromHex("07000000"));
         QCOMPARE(spy.at(1).at(0).toByteArray(), QByteArray::fromHex("FFFFFFFF"));
     }
+
+    // The signal strength's field takes each encoding in turn; the fields
+    // after it keep their place.
+    void statusFrame_data()
+    {
+        QTest::addColumn<int>("field");
+        for (int i = 0; i < int(std::size(fields)); ++i)
+            QTest::newRow(fields[i].name) << i;
+    }
+    void statusFrame()
+    {
+        QFETCH(int, field);
+        const Field& f = fields[field];
+        Tag* rssi = m_tags->get("g_link_rssi");
+        rssi->setDataType(f.type);
+        rssi->setByteSize(quint16(f.size));
+        if (QByteArray(f.name).startsWith("misconfigured"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("rssi.*cannot be encoded"));
+        QElapsedTimer clock;
+        clock.start();
+        ProcessData service(m_tags);
+        WireTrace trace(&service);
+        // clang-format off
+        const QVariantMap values = { { "ru_identity", 258u }, { "rc_state", 3u }, { "g_link_status", 7u }, { "g_link_rssi", f.value },
+            { "g_link_cable", 1u }, { "ru_battery", 100u }, { "ru_charge_state", -1 }, { "led_control_1_to_8", QByteArray::fromHex("1122334455667788") } };
+        // clang-format on
+        for (auto it = values.begin(); it != values.end(); ++it)
+            m_tags->get(it.key())->setValue(it.value());
+        QTRY_VERIFY(!trace.log.isEmpty()); // the first tick
+        QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
+        const QString frame = "tx 1/1:02010307" + QString(f.hex) + "0164ff1122334455667788";
+        QCOMPARE(trace.log, QStringList(frame));
+    }
+
+    void inputFrames()
+    {
+        ProcessData service(m_tags);
+        WireTrace trace(&service);
+        QSignalSpy stateUpdates(m_tags->get("state"), &Tag::valueUpdated);
+        QByteArray frame(24, '\0'); // state 2, joystick 1 at -500, switch 3 on
+        frame.replace(0, 1, "\x02").replace(8, 2, "\x0C\xFE").replace(16, 1, "\x04");
+        service.readData(frame, Internal, 1);
+        QCOMPARE(inputs(), QVariantList({ 2u, -500, true }));
+        service.readData(frame, Internal, 2); // a request: input like any frame, no answer
+        QCOMPARE(stateUpdates.count(), 1); // unchanged, so not updated again
+        service.readData(frame.left(9), Internal, 2); // what a short frame lacks reads as zero
+        QCOMPARE(inputs(), QVariantList({ 2u, 12, false }));
+        service.readData(frame, Internal, 3); // acknowledges one of our frames: no input
+        QCOMPARE(inputs(), QVariantList({ 2u, 12, false }));
+        QCOMPARE(trace.log, QStringList());
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_ConfigurationService)
-#include "tst_configurationservice.moc"
+QTEST_GUILESS_MAIN(tst_DataServices)
+#include "tst_dataservices.moc"
