@@ -51,10 +51,10 @@ def wait_for(what, expr, seconds=40):
 
 def wait_line(text, why, start=0):
     deadline = time.time() + 30
-    while not any(text in l for l in lines[start:]):
+    while (found := next((i for i in range(start, len(lines)) if text in lines[i]), None)) is None:
         if time.time() > deadline: fail(why)
         time.sleep(0.2)
-    return next(i for i in range(start, len(lines)) if text in lines[i])
+    return found
 
 class FeedProxy:
     """Carries the page's WebSocket to the remote's feed, and can cut it as a dropped network would."""
@@ -85,8 +85,8 @@ class FeedProxy:
         self.server.close()
 
 try:
-    wait_line("status page http://", "the desk runner never printed the page address")
-    url = next(l for l in lines if "status page http://" in l).split()[2].rstrip(",") + "?ws=16259"
+    address = lines[wait_line("status page http://", "the desk runner never printed the page address")]
+    url = address.split()[2].rstrip(",") + "?ws=16259"
     proxy = FeedProxy(16259, 6259)
     proxy.start()
     page = next(t for t in cdp("Target.getTargets")["targetInfos"] if t["type"] == "page")

@@ -35,7 +35,7 @@ const TABLES = ["remoteInternalInputTags", "remoteInternalOutputTags", "baseToRe
 
 const $ = id => document.getElementById(id);
 const tags = {};     // name -> last value
-const tagRows = {};  // name -> { tr, value, origin }
+const tagRows = {};  // name -> { tr, label, value, origin }
 const fed = new Set(); // names the live feed carries
 const labels = Object.fromEntries(HEALTH.map(([n, label]) => [n, { label, unit: "" }]));
 
@@ -65,10 +65,12 @@ function api(method, path, body) {
 function readTable(text) {
   const lines = text.split("\n");
   const keys = lines[0].split(";").map(k => k.trim());
-  const at = (f, key) => keys.indexOf(key) > 0 ? f[keys.indexOf(key)] || "" : "";
+  const label = keys.indexOf("label"), unit = keys.indexOf("unitLabel");
+  // Column 0 is the tag's name; a column the table lacks gives an empty text.
+  const at = (f, i) => i > 0 ? f[i] || "" : "";
   for (const line of lines.slice(2)) {
     const f = line.split(";").map(v => v.trim().replace(/\s+/g, " "));
-    if (f[0] && !(f[0] in labels)) labels[f[0]] = { label: at(f, "label"), unit: at(f, "unitLabel") };
+    if (f[0] && !(f[0] in labels)) labels[f[0]] = { label: at(f, label), unit: at(f, unit) };
   }
 }
 
@@ -236,7 +238,7 @@ function pollTags() {
     // A tag the feed carries is fresher from there; the poll only fills it in while stale.
     const live = socket && socket.readyState === WebSocket.OPEN;
     for (const [n, v] of Object.entries(p))
-      if (!(live && fed.has(n)) && (tags[n] !== v || !tagRows[n])) setTag(n, v, "REST");
+      if (!(live && fed.has(n)) && tags[n] !== v) setTag(n, v, "REST");
     render();
   });
 }
