@@ -58,4 +58,4 @@ if ! unshare --net true 2>/dev/null; then
     exit 1
 fi
 echo "== running in a private network namespace: ${bench[*]}"
-exec unshare --net bash -c 'ip link set lo up && exec "$@"' bench-netns "${bench[@]}"
+exec "${norvik_netns[@]}" "${bench[@]}"

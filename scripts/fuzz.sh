@@ -114,7 +114,7 @@ run_one() {
             echo "skipped: no network namespace" >"$log"
             return 0
         fi
-        command=(unshare --net bash -c 'ip link set lo up && exec "$@"' fuzz-netns "${command[@]}")
+        command=("${norvik_netns[@]}" "${command[@]}")
     fi
     # Run from the build folder, so that nothing lands in the source tree.
     local status=0

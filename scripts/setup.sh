@@ -17,6 +17,10 @@ else
     NORVIK_BUILD_DIR=${NORVIK_BUILD_DIR:-$NORVIK_SOURCE_DIR/build-$NORVIK_PRESET}
 fi
 
+# A command prefix that runs the rest of the command line in a private network namespace
+# with only loopback up; `unshare --net true` tells whether this machine allows one.
+norvik_netns=(unshare --net bash -c 'ip link set lo up && exec "$@"' netns)
+
 norvik_packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5websockets5-dev qtdeclarative5-dev
@@ -118,8 +122,8 @@ norvik_run_private() {
     if ! unshare --net true 2>/dev/null; then
         exec "$@"
     fi
-    unshare --net bash -c 'ip link set lo up && exec "$@"' private "$@" &
-    local inside=$! port
+    "${norvik_netns[@]}" "$@" &
+    local inside=$! port status=0
     trap 'kill -TERM $inside 2>/dev/null' INT TERM
     trap 'kill "${norvik_pids[@]}" 2>/dev/null' EXIT
     for port in ${NORVIK_WEB_PORTS:-}; do
@@ -127,8 +131,10 @@ norvik_run_private() {
             "EXEC:nsenter --net=/proc/$inside/ns/net socat STDIO TCP\:127.0.0.1\:$port" &
         norvik_pids+=($!)
     done
-    # A trapped signal ends the wait early; wait again until the command has gone.
-    while kill -0 $inside 2>/dev/null; do wait $inside || true; done
+    # A trapped signal ends the wait early; wait again until the command has gone,
+    # and pass on its exit status.
+    while kill -0 $inside 2>/dev/null; do wait $inside && status=0 || status=$?; done
+    return $status
 }
 
 # Runs ctest in the build folder with extra arguments, in a private network namespace
@@ -138,7 +144,7 @@ norvik_run_suite() {
     local ctest_cmd=(ctest --output-on-failure --no-tests=error -j "$(nproc)" "$@")
     if unshare --net true 2>/dev/null; then
         echo "== running the suite in a private network namespace"
-        exec unshare --net bash -c 'ip link set lo up && exec "$@"' ctest-netns "${ctest_cmd[@]}"
+        exec "${norvik_netns[@]}" "${ctest_cmd[@]}"
     else
         echo "== unshare --net is not permitted here; running on the host network (loopback only by design)"
         exec "${ctest_cmd[@]}"

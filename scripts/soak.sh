@@ -21,7 +21,7 @@ trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 # The runner outlives the last sample by a little, so every sample sees it running.
 seconds=$((minutes * 60 + interval / 2 + 5))
 if unshare --net true 2>/dev/null; then
-    unshare --net bash -c 'ip link set lo up && exec "$@"' desk "$desk" --seconds "$seconds" "$@" \
+    "${norvik_netns[@]}" "$desk" --seconds "$seconds" "$@" \
         >"$work/desk.log" 2>&1 &
 else
     "$desk" --seconds "$seconds" "$@" >"$work/desk.log" 2>&1 &
